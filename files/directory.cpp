@@ -1,0 +1,96 @@
+// Directory scans and the lookup of a file by name.
+#include <string.h>
+
+#include "files/files_internal.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+namespace {
+
+bool has_signature(const uint8_t *block) { return block[1] == 'D' && block[2] == 'O' && block[3] == 'S'; }
+
+// Moves the scan to the next directory block, or reports -4 at the end of
+// the directory (also for a scan whose block lies outside it).
+int16_t next_block(DirScan *scan) {
+    DeviceDescriptor *d = scan->device;
+    scan->currentBlock++;
+    int32_t header = 0;
+    int16_t st = find_header(d, &header);
+    if (st != kOk) return st;
+    if (scan->currentBlock < header || scan->currentBlock >= header + d->dirBlocks) return CARDFS_E_NOT_FOUND;
+    scan->entryIndex = 0;
+    st = dev_read(d, scan->currentBlock, scan->block);
+    if (st != kOk) return st;
+    dir_block_to_host(scan->block, d->blockSize);
+    return kOk;
+}
+
+}  // namespace
+
+DirEntry *scan_entry(DirScan *scan) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
+    uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
+    if (at >= base && at < base + sizeof scan->block && (at - base) % 16 == 0) return scan->entry;
+    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > 63 ? 63 : scan->entryIndex);
+    return reinterpret_cast<DirEntry *>(scan->block + index * 16);
+}
+
+int16_t find_entry(DeviceDescriptor *d, const char name[8], uint16_t extension, DirScan *scan) {
+    int16_t st = FS_OpenDir(d, scan);
+    if (st != kOk) return st;
+    // No file has extension 0: it marks free entries.
+    if (extension == 0) return store(CARDFS_E_NOT_FOUND);
+    while ((st = FS_ReadDir(scan)) == kOk) {
+        const DirEntry *e = scan->entry;
+        if (e->extension == extension && names_equal(e->name, name)) return kOk;
+    }
+    return st;
+}
+
+}  // namespace cardfs
+
+using namespace cardfs;
+
+extern "C" CARDFS_API int16_t FS_OpenDir(DeviceDescriptor *device, DirScan *scan) {
+    if (scan == nullptr) return store(CARDFS_E_ARGUMENT);
+    DeviceDescriptor *d = device != nullptr ? device : g_devices.current;
+    if (d == nullptr) return store(CARDFS_E_NO_DEVICE);
+    int32_t header = 0;
+    int16_t st = find_header(d, &header);
+    if (st != kOk) return store(st);
+    scan->device = d;
+    scan->startBlock = scan->currentBlock = uint16_t(header);
+    scan->entryIndex = 0;
+    scan->entry = reinterpret_cast<DirEntry *>(scan->block);
+    st = dev_read(d, header, scan->block);
+    if (st == kOk && !has_signature(scan->block)) st = CARDFS_E_NO_VOLUME;
+    if (st != kOk) {
+        scan->device = nullptr;
+        return store(st);
+    }
+    dir_block_to_host(scan->block, d->blockSize);
+    return store(kOk);
+}
+
+extern "C" CARDFS_API int16_t FS_ReadDir(DirScan *scan) {
+    if (scan == nullptr) return store(CARDFS_E_ARGUMENT);
+    DeviceDescriptor *d = scan->device;
+    if (d == nullptr) return store(CARDFS_E_SCAN_NOT_OPEN);
+    int32_t perBlock = d->blockSize / 16;
+    if (scan->entryIndex < 0 || scan->entryIndex >= perBlock || perBlock > 64) return store(CARDFS_E_NOT_FOUND);
+    scan->entryIndex++;
+    if (scan->entryIndex == perBlock) {
+        int16_t st = next_block(scan);
+        if (st != kOk) return store(st);
+    }
+    scan->entry = reinterpret_cast<DirEntry *>(scan->block + scan->entryIndex * 16);
+    return store(kOk);
+}
+
+extern "C" CARDFS_API int16_t FS_GetDirEntry(DirScan *scan, DirEntry *out) {
+    if (scan == nullptr || out == nullptr) return store(CARDFS_E_ARGUMENT);
+    memcpy(out, scan_entry(scan), sizeof *out);
+    return store(kOk);
+}
+
+extern "C" CARDFS_API int16_t FS_CloseDir(DirScan *) { return kOk; }

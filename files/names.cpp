@@ -1,0 +1,56 @@
+// File names: "[X:]base[.number]". The base gives the 8 name bytes (space
+// padded); the text after the last dot gives the extension, 999 when there
+// is no dot or the value lies outside 0..999.
+#include <string.h>
+
+#include "files/files_internal.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Decimal value of text as atoi reads it, clamped to 0..999 (else 999).
+uint16_t parse_extension(const char *text) {
+    while (is_space(*text)) text++;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') text++;
+    int32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        value = value * 10 + (*text - '0');
+        if (value > 999) return 999;
+    }
+    if (negative && value != 0) return 999;
+    return uint16_t(value);
+}
+
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+int16_t parse_file_name(const char *text, ParsedName *out) {
+    if (text == nullptr) text = "";
+    out->device = nullptr;
+    if (text[0] != '\0' && text[1] == ':') {
+        out->device = NameToDevice(text);
+        text += 2;
+    } else {
+        out->device = g_devices.current;
+    }
+    if (out->device == nullptr) return CARDFS_E_NAME_DEVICE;
+    const char *dot = strrchr(text, '.');
+    size_t baseLength = dot != nullptr ? size_t(dot - text) : strlen(text);
+    memset(out->name, ' ', 8);
+    memcpy(out->name, text, baseLength < 8 ? baseLength : 8);
+    out->extension = dot != nullptr ? parse_extension(dot + 1) : 999;
+    return kOk;
+}
+
+bool names_equal(const char *a, const char *b) {
+    for (int i = 0; i < 8; i++)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+}  // namespace cardfs

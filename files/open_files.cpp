@@ -1,0 +1,87 @@
+// The two open-file records, handles, and loading of file blocks with the
+// chain check.
+#include <string.h>
+
+#include "files/files_internal.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+
+OpenFiles g_files = {{}, 0, -1};
+
+bool writer_open() { return g_files.writers > 0; }
+
+void reset_open_files() {
+    for (FileInfo &r : g_files.records) {
+        r.device = nullptr;
+        r.bufferBlock = 0;
+        r.position = r.limit = r.blocksDone = 0;
+    }
+    g_files.writers = 0;
+    g_files.writer = -1;
+}
+
+int16_t find_free_record() {
+    for (int16_t h = 0; h < kRecords; h++)
+        if (g_files.records[h].device == nullptr) return h;
+    return store(CARDFS_E_NO_RECORD);
+}
+
+void release_record(int16_t handle) {
+    FileInfo *r = record_of(handle);
+    if (r == nullptr) return;
+    r->device = nullptr;
+    FS_CloseDir(&r->scan);
+}
+
+FileInfo *record_of(int16_t handle) {
+    return (handle >= 0 && handle < kRecords) ? &g_files.records[handle] : nullptr;
+}
+
+uint16_t link_word(const FileInfo *r) {
+    uint16_t link;
+    memcpy(&link, r->buffer, 2);
+    return link;
+}
+
+void set_link_word(FileInfo *r, uint16_t link) { memcpy(r->buffer, &link, 2); }
+
+// Loads a file block. A last block must claim between 2 and blockSize
+// bytes in use; anything else is a damaged block (-10).
+int16_t load_block(FileInfo *r, uint16_t block) {
+    if (int16_t(block) < 0) return CARDFS_E_EOF;
+    DeviceDescriptor *d = r->device;
+    int16_t st = dev_read(d, block, r->buffer);
+    if (st != kOk) return st;
+    uint16_t link = link_word(r);
+    link = EncodeFileBuffer(&link);
+    set_link_word(r, link);
+    r->position = 2;
+    if (!(link & kLastBlock)) {
+        r->limit = d->blockSize;
+        return kOk;
+    }
+    int16_t used = int16_t(link & 0x7FFF);
+    if (used < 2 || used > d->blockSize) {
+        r->limit = 2;
+        return CARDFS_E_VERIFY;
+    }
+    r->limit = used;
+    return kOk;
+}
+
+int16_t load_first_block(FileInfo *r) { return load_block(r, scan_entry(&r->scan)->firstBlock & 0x7FFF); }
+
+int16_t check_chain(FileInfo *r) {
+    int32_t expected = scan_entry(&r->scan)->blockCount;
+    int16_t st = load_first_block(r);
+    for (int32_t counted = 1; st == kOk; counted++) {
+        uint16_t link = link_word(r);
+        if (link & kLastBlock) return counted == expected ? load_first_block(r) : int16_t(CARDFS_E_VERIFY);
+        if (expected < counted) return CARDFS_E_VERIFY;
+        st = load_block(r, link);
+    }
+    return st;
+}
+
+}  // namespace cardfs
