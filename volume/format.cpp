@@ -7,10 +7,11 @@
 namespace cardfs {
 namespace {
 
-// The volume header: 'D' "DOS", label, total blocks (little-endian),
-// version 1, medium size in units of 16 KiB.
+// The volume header: signature, label, total blocks (little-endian),
+// version 1, medium size in units of 16 KiB. Mounting checks only bytes 1
+// to 3 of the signature ("DOS"); byte 0 is written as 'D'.
 void put_header(const DeviceDescriptor *d, const char label[8], uint8_t *block) {
-    memcpy(block, "DODA", 4);
+    memcpy(block, "DDOS", 4);
     memcpy(block + 4, label, 8);
     uint16_t total = EncDecINT(uint16_t(d->totalBlocks));
     memcpy(block + 12, &total, 2);
