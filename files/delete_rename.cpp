@@ -21,7 +21,7 @@ int16_t delete_entry(FileInfo *r) {
         uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
         block = int16_t(EncodeFileBuffer(link));
     }
-    return write_back_entry(&r->scan);
+    return write_back_entry(&r->scan, WriteOrder::EntryFirst);
 }
 
 }  // namespace cardfs
@@ -59,7 +59,7 @@ int16_t rename_entry(FileInfo *r, const char *oldName, const ParsedName &to) {
     memcpy(e->name, to.name, 8);
     e->extension = to.extension;
     if ((st = load_map(from.device)) != kOk) return st;
-    return write_back_entry(&r->scan);
+    return write_back_entry(&r->scan, WriteOrder::EntryFirst);
 }
 
 }  // namespace

@@ -36,7 +36,10 @@ DirEntry *scan_entry(DirScan *scan);
 // when there is no such file, or the status that ended the scan.
 int16_t find_entry(DeviceDescriptor *device, const char name[8], uint16_t extension, DirScan *scan);
 // Writes the scan's current entry and the allocation map to the medium.
-int16_t write_back_entry(DirScan *scan);
+// The order matters on media rewritten in place: MapFirst when the change
+// takes blocks (a commit), EntryFirst when it gives them back (a deletion).
+enum class WriteOrder { MapFirst, EntryFirst };
+int16_t write_back_entry(DirScan *scan, WriteOrder order);
 
 // ---- open-file records (open_files.cpp) ----
 struct OpenFiles {

@@ -166,7 +166,7 @@ extern "C" CARDFS_API int16_t FS_CloseW(int16_t handle) {
     } else {
         discard(r);
     }
-    int16_t st = write_back_entry(&r->scan);
+    int16_t st = write_back_entry(&r->scan, WriteOrder::MapFirst);
     if (st != kOk) result = st;
     g_files.writers--;
     g_files.writer = -1;

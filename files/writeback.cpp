@@ -10,33 +10,7 @@
 namespace cardfs {
 namespace {
 
-// Where the next copy of the system area goes, erasing its sector first
-// when it opens a new one.
-int16_t next_slot(DeviceDescriptor *d, int32_t header, int32_t *next) {
-    const FlashGeometry *fg = d->flashGeometry;
-    int32_t perSector = blocks_per_sector(d);
-    int32_t size = fg->systemAreaBlocks;
-    if ((header + 2 * size) / perSector == header / perSector) {
-        *next = header + size;
-        return kOk;
-    }
-    int32_t sector = (header / perSector + 1) % fg->systemSectors;
-    *next = sector * perSector;
-    return dev_erase(d, sector);
-}
-
-// Copies the directory blocks other than the changed one, as stored.
-int16_t copy_unchanged(DeviceDescriptor *d, int32_t from, int32_t to, int32_t changed) {
-    for (int32_t i = 0; i < d->dirBlocks; i++) {
-        if (i == changed) continue;
-        int16_t st = dev_read(d, from + i, g_volume.scratch);
-        if (st == kOk) st = dev_write(d, to + i, g_volume.scratch);
-        if (st != kOk) return st;
-    }
-    return kOk;
-}
-
-// Clears bytes 1 to 3 of the old header block; flash bits only go to 0.
+// Clears bytes 1 to 3 of a header block; flash bits only go to 0.
 int16_t invalidate(DeviceDescriptor *d, int32_t header) {
     int16_t st = dev_read(d, header, g_volume.scratch);
     if (st != kOk) return st;
@@ -44,8 +18,48 @@ int16_t invalidate(DeviceDescriptor *d, int32_t header) {
     return dev_write(d, header, g_volume.scratch);
 }
 
+// True when the slot at block h shows writes: an interrupted write-back
+// left it. Its first directory block after the header is the first one a
+// write-back programs, and a written directory block never starts 0xFFFF.
+int16_t slot_dirty(DeviceDescriptor *d, int32_t h, bool *dirty) {
+    uint8_t probe[2] = {0xFF, 0xFF};
+    int32_t first = d->dirBlocks > 1 ? h + 1 : h;
+    int16_t st = dev_read_bytes(d, uint32_t(first * d->blockSize), 2, probe);
+    *dirty = probe[0] != 0xFF || probe[1] != 0xFF;
+    return st;
+}
+
+// Where the next copy of the system area goes: the next slot of the same
+// sector while one fits, else the first slot of the next system sector,
+// erased first. Slots left dirty by an interrupted write-back are
+// invalidated and passed over.
+int16_t next_slot(DeviceDescriptor *d, int32_t header, int32_t *next) {
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t perSector = blocks_per_sector(d);
+    int32_t size = fg->systemAreaBlocks;
+    for (int32_t h = header; (h + 2 * size) / perSector == h / perSector; h += size) {
+        bool dirty = false;
+        int16_t st = slot_dirty(d, h + size, &dirty);
+        if (st != kOk) return st;
+        if (!dirty) {
+            *next = h + size;
+            return kOk;
+        }
+        if ((st = invalidate(d, h + size)) != kOk) return st;
+    }
+    int32_t sector = (header / perSector + 1) % fg->systemSectors;
+    *next = sector * perSector;
+    return dev_erase(d, sector);
+}
+
+int16_t copy_block(DeviceDescriptor *d, int32_t from, int32_t to) {
+    int16_t st = dev_read(d, from, g_volume.scratch);
+    return st == kOk ? dev_write(d, to, g_volume.scratch) : st;
+}
+
 // Merges the kept entry into the directory block as it stands on the
-// medium and writes the block to its place in the new copy.
+// medium (other scans may have changed other entries) and writes the block
+// to its place in the new copy.
 int16_t write_entry_block(DirScan *scan, int32_t from, int32_t to) {
     DeviceDescriptor *d = scan->device;
     uint8_t kept[16];
@@ -61,9 +75,39 @@ int16_t write_entry_block(DirScan *scan, int32_t from, int32_t to) {
     return st;
 }
 
+int16_t write_dir_block(DirScan *scan, int32_t i, int32_t changed, int32_t from, int32_t to) {
+    if (i == changed) return write_entry_block(scan, from + i, to + i);
+    return copy_block(scan->device, from + i, to + i);
+}
+
+// In place: a commit records its blocks in the map before the entry names
+// them, a deletion drops the entry before the map frees its blocks, so a
+// power cut between the two writes can leak blocks but never lose a file.
+int16_t write_in_place(DirScan *scan, int32_t header, int32_t changed, WriteOrder order) {
+    DeviceDescriptor *d = scan->device;
+    int16_t st = kOk;
+    if (order == WriteOrder::MapFirst) st = write_map(d, header);
+    if (st == kOk) st = write_entry_block(scan, header + changed, header + changed);
+    if (st == kOk && order == WriteOrder::EntryFirst) st = write_map(d, header);
+    return st;
+}
+
+// On flash: a complete new copy whose header block is written last, so a
+// copy carries the signature only once everything in it is in place; then
+// the old copy is invalidated.
+int16_t write_new_copy(DirScan *scan, int32_t header, int32_t changed, int32_t *next) {
+    DeviceDescriptor *d = scan->device;
+    int16_t st = next_slot(d, header, next);
+    for (int32_t i = 1; i < d->dirBlocks && st == kOk; i++) st = write_dir_block(scan, i, changed, header, *next);
+    if (st == kOk) st = write_map(d, *next);
+    if (st == kOk) st = write_dir_block(scan, 0, changed, header, *next);
+    if (st == kOk) st = invalidate(d, header);
+    return st;
+}
+
 }  // namespace
 
-int16_t write_back_entry(DirScan *scan) {
+int16_t write_back_entry(DirScan *scan, WriteOrder order) {
     DeviceDescriptor *d = scan->device;
     if (d == nullptr) return CARDFS_E_SCAN_NOT_OPEN;
     int32_t header = 0;
@@ -73,17 +117,15 @@ int16_t write_back_entry(DirScan *scan) {
     // opened before the system area moved still lands in the current copy.
     int32_t changed = int32_t{scan->currentBlock} - scan->startBlock;
     if (changed < 0 || changed >= d->dirBlocks) return CARDFS_E_NOT_FOUND;
-    bool flash = d->flashGeometry != nullptr;
     int32_t next = header;
-    if (flash) {
-        if ((st = next_slot(d, header, &next)) != kOk) return st;
-        if ((st = copy_unchanged(d, header, next, changed)) != kOk) return st;
-    }
-    if ((st = write_entry_block(scan, header + changed, next + changed)) != kOk) return st;
-    if (flash && (st = invalidate(d, header)) != kOk) return st;
+    if (d->flashGeometry == nullptr)
+        st = write_in_place(scan, header, changed, order);
+    else
+        st = write_new_copy(scan, header, changed, &next);
+    if (st != kOk) return st;
     scan->startBlock = uint16_t(next);
     scan->currentBlock = uint16_t(next + changed);
-    return write_map(d, next);
+    return kOk;
 }
 
 }  // namespace cardfs

@@ -19,7 +19,8 @@ constexpr uint8_t kFree = 0, kReleased = 2, kUsed = 3;
 
 bool is_flash(const DeviceDescriptor *d) { return d->flashGeometry != nullptr; }
 
-uint8_t pair_of(int32_t n) { return uint8_t((map[n / 4] >> (2 * (n % 4))) & 3); }
+uint8_t pair_in(const uint8_t *m, int32_t n) { return uint8_t((m[n / 4] >> (2 * (n % 4))) & 3); }
+uint8_t pair_of(int32_t n) { return pair_in(map, n); }
 
 void set_pair(int32_t n, uint8_t value) {
     int shift = 2 * (n % 4);
@@ -60,6 +61,47 @@ void count_sector_use(const DeviceDescriptor *d) {
     }
 }
 
+bool erased(const uint8_t *block, int32_t size) {
+    for (int32_t i = 0; i < size; i++)
+        if (block[i] != 0xFF) return false;
+    return true;
+}
+
+// Brings live block n back to the content of its copy when a power cut
+// stopped the copy-back of a reclamation: n then reads otherwise than the
+// copy, and programming the copy over it only clears bits.
+int16_t restore_block(DeviceDescriptor *d, int32_t n, int32_t copy) {
+    uint8_t live[kBufferSize];
+    uint8_t *saved = g_volume.scratch;
+    int16_t st = dev_read(d, copy, saved);
+    if (st == kOk && !erased(saved, d->blockSize)) st = dev_read(d, n, live);
+    else return st;
+    if (st != kOk || memcmp(live, saved, size_t(d->blockSize)) == 0) return st;
+    for (int32_t i = 0; i < d->blockSize; i++)
+        if ((live[i] & saved[i]) != saved[i]) return kOk;
+    return dev_write(d, n, saved);
+}
+
+// A free sector that is not erased may hold the only copy of the live
+// blocks of a sector whose reclamation was cut short; every live block
+// that can be completed from it is, before the free sector is erased.
+int16_t restore_from(DeviceDescriptor *d, int32_t spare) {
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t perSector = blocks_per_sector(d);
+    for (int32_t s = fg->systemSectors; s < fg->sectorCount; s++) {
+        if (s == spare || flash.useCount[s] == 0) continue;
+        for (int32_t k = 0; k < perSector; k++) {
+            // Only blocks the medium's map records as live: blocks taken by
+            // the running operation are erased and not yet written.
+            int32_t n = s * perSector + k;
+            if (pair_of(n) != kUsed || pair_in(g_volume.loaded, n) != kUsed) continue;
+            int16_t st = restore_block(d, n, spare * perSector + k);
+            if (st != kOk) return st;
+        }
+    }
+    return kOk;
+}
+
 // Erases sector s unless every block of it starts with 0xFF 0xFF.
 // Returns 1 when it erased, 0 when it did not need to, or a failure.
 int16_t erase_if_needed(DeviceDescriptor *d, int32_t s) {
@@ -70,6 +112,7 @@ int16_t erase_if_needed(DeviceDescriptor *d, int32_t s) {
         int16_t st = dev_read_bytes(d, address, 2, probe);
         if (st != kOk) return st;
         if (probe[0] != 0xFF || probe[1] != 0xFF) {
+            if (flash.useCount[s] == 0 && (st = restore_from(d, s)) != kOk) return st;
             st = dev_erase(d, s);
             return st != kOk ? st : int16_t(1);
         }
@@ -213,7 +256,10 @@ int16_t load_map(DeviceDescriptor *d) {
     if (st != kOk) return st;
     mark_reserved_used(d);
     g_volume.mapHint = 0;
-    if (is_flash(d)) count_sector_use(d);
+    if (is_flash(d)) {
+        memcpy(g_volume.loaded, map, sizeof g_volume.loaded);
+        count_sector_use(d);
+    }
     return kOk;
 }
 

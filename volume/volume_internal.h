@@ -62,6 +62,7 @@ struct FlashState {
 };
 struct VolumeState {
     uint8_t map[kBufferSize];      // allocation map of the volume being changed
+    uint8_t loaded[kBufferSize];   // the map as loaded: what the medium records
     uint8_t scratch[kBufferSize];  // work block: checks, copies, chain walks
     int32_t mapHint;               // map bytes below it are known full (one-bit map)
     FlashState flash;
