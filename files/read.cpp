@@ -78,6 +78,11 @@ extern "C" CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32
     bool readable = r != nullptr && handle != g_files.writer;
     while (count > 0) {
         int32_t run = readable ? run_available(r) : 0;
+        if (run == 0 && readable && r->device != nullptr && r->position == r->limit && r->limit <= kBufferSize) {
+            int16_t st = advance(r);  // what FS_Getc does at a block end
+            if (st != kOk) return store(st);
+            continue;
+        }
         if (run == 0) {
             int16_t c = FS_Getc(handle);
             if (c == -1) return int16_t(g_status);

@@ -45,7 +45,14 @@ void mark_reserved_used(const DeviceDescriptor *d) {
     for (int32_t n = d->headerBlock; n < d->firstDataBlock; n++) mark_used(d, n);
 }
 
+// Forgets what is known about full map bytes; needed whenever a pair
+// becomes 00 again.
+void reset_open_bytes(const DeviceDescriptor *d) {
+    for (int32_t s = 0; s < kMaxSectors; s++) flash.openByte[s] = s * (blocks_per_sector(d) / 4);
+}
+
 void count_sector_use(const DeviceDescriptor *d) {
+    reset_open_bytes(d);
     const FlashGeometry *fg = d->flashGeometry;
     int32_t perSector = blocks_per_sector(d);
     flash.freeSectors = 0;
@@ -153,6 +160,7 @@ int16_t reclaim_sector(DeviceDescriptor *d, int32_t s, int32_t spare) {
         if (st == kOk) st = dev_write(d, n, work);
         if (st != kOk) return st;
     }
+    reset_open_bytes(d);
     flash.useCount[s] = live;
     if (live == 0) flash.freeSectors++;
     return dev_erase(d, spare);
@@ -180,6 +188,11 @@ int32_t reclaim_any(DeviceDescriptor *d) {
 int32_t pick_sector(DeviceDescriptor *d) {
     int32_t N = d->flashGeometry->sectorCount, perSector = blocks_per_sector(d);
     int32_t cursor = flash.cursor < 0 ? 0 : flash.cursor;
+    // The usual case: the sector at the cursor still has room.
+    if (cursor < N && flash.useCount[cursor] > 0 && flash.useCount[cursor] < perSector) {
+        flash.useCount[cursor]++;
+        return cursor;
+    }
     for (int32_t i = 0; i < N; i++) {
         int32_t s = (cursor + i) % N;
         if (flash.useCount[s] > 0 && flash.useCount[s] < perSector) {
@@ -234,8 +247,9 @@ int32_t find_free_pair(DeviceDescriptor *d) {
     int32_t s = pick_sector(d);
     if (s < 0) return CARDFS_E_MEDIUM_FULL;
     int32_t end = d->totalBlocks / 4;
-    for (int32_t i = s * (blocks_per_sector(d) / 4); i < end; i++) {
+    for (int32_t i = flash.openByte[s]; i < end; i++) {
         if ((map[i] & 0xAA) == 0xAA) continue;
+        flash.openByte[s] = i;
         int32_t k = 0;
         while ((map[i] >> (2 * k)) & 2) k++;
         set_pair(i * 4 + k, kUsed);

@@ -59,6 +59,7 @@ struct FlashState {
     uint16_t useCount[kMaxSectors];  // blocks of a sector whose pair is not 00
     int16_t freeSectors;             // data sectors with use count 0
     int16_t cursor;                  // sector of the last allocation
+    int32_t openByte[kMaxSectors];   // map bytes from the sector's start up to it are full
 };
 struct VolumeState {
     uint8_t map[kBufferSize];      // allocation map of the volume being changed

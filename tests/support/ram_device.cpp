@@ -40,15 +40,9 @@ bool blockInRange(RamDevice *r, int16_t block) {
 // Programs bytes the way NOR flash does: refused if any bit would go 0->1.
 int16_t program(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n) {
     if (r->isFlash) {
-        size_t i = 0;
-        for (; i + 8 <= n; i += 8) {
-            uint64_t o, w;
-            std::memcpy(&o, dst + i, 8);
-            std::memcpy(&w, src + i, 8);
-            if ((o & w) != w) return kFlashSetBit;
-        }
-        for (; i < n; i++)
-            if ((dst[i] & src[i]) != src[i]) return kFlashSetBit;
+        uint8_t setBits = 0;  // bits the write would raise from 0 to 1
+        for (size_t i = 0; i < n; i++) setBits |= uint8_t(~dst[i] & src[i]);
+        if (setBits != 0) return kFlashSetBit;
     }
     std::memcpy(dst, src, n);
     return -1;
