@@ -60,7 +60,8 @@ int16_t copy_block(DeviceDescriptor *d, int32_t from, int32_t to) {
 // Merges the kept entry into the directory block as it stands on the
 // medium (other scans may have changed other entries) and writes the block
 // to its place in the new copy.
-int16_t write_entry_block(DirScan *scan, int32_t from, int32_t to) {
+// Leaves the scan's block in medium order, ready to be written.
+int16_t merge_entry(DirScan *scan, int32_t from) {
     DeviceDescriptor *d = scan->device;
     uint8_t kept[16];
     memcpy(kept, scan_entry(scan), 16);
@@ -70,14 +71,38 @@ int16_t write_entry_block(DirScan *scan, int32_t from, int32_t to) {
     dir_block_to_host(scan->block, d->blockSize);
     if (index * 16 < d->blockSize) memcpy(scan->block + index * 16, kept, 16);
     dir_block_to_medium(scan->block, d->blockSize);
-    st = dev_write(d, to, scan->block);
-    dir_block_to_host(scan->block, d->blockSize);
+    return kOk;
+}
+
+int16_t write_entry_block(DirScan *scan, int32_t from, int32_t to) {
+    int16_t st = merge_entry(scan, from);
+    if (st != kOk) return st;
+    st = dev_write(scan->device, to, scan->block);
+    dir_block_to_host(scan->block, scan->device->blockSize);
     return st;
 }
 
 int16_t write_dir_block(DirScan *scan, int32_t i, int32_t changed, int32_t from, int32_t to) {
     if (i == changed) return write_entry_block(scan, from + i, to + i);
     return copy_block(scan->device, from + i, to + i);
+}
+
+// The new copy's header block, programmed twice: first with bytes 1 to 3
+// left erased, then with the signature, so that a write cut short can
+// never leave a signature on an incomplete block.
+int16_t write_header_block(DirScan *scan, int32_t from, int32_t changed, int32_t to) {
+    DeviceDescriptor *d = scan->device;
+    uint8_t *block = changed == 0 ? scan->block : g_volume.scratch;
+    int16_t st = changed == 0 ? merge_entry(scan, from) : dev_read(d, from, block);
+    if (st != kOk) return st;
+    uint8_t signature[3];
+    memcpy(signature, block + 1, 3);
+    memset(block + 1, 0xFF, 3);
+    st = dev_write(d, to, block);
+    memcpy(block + 1, signature, 3);
+    if (st == kOk) st = dev_write(d, to, block);
+    if (changed == 0) dir_block_to_host(block, d->blockSize);
+    return st;
 }
 
 // In place: a commit records its blocks in the map before the entry names
@@ -100,7 +125,7 @@ int16_t write_new_copy(DirScan *scan, int32_t header, int32_t changed, int32_t *
     int16_t st = next_slot(d, header, next);
     for (int32_t i = 1; i < d->dirBlocks && st == kOk; i++) st = write_dir_block(scan, i, changed, header, *next);
     if (st == kOk) st = write_map(d, *next);
-    if (st == kOk) st = write_dir_block(scan, 0, changed, header, *next);
+    if (st == kOk) st = write_header_block(scan, header, changed, *next);
     if (st == kOk) st = invalidate(d, header);
     return st;
 }
