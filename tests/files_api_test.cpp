@@ -1,6 +1,5 @@
-// File layer seen from a host: directory scans, names, reading and writing,
-// delete and rename, descriptors, byte-order hooks and the rotating system
-// area of flash media, checked through statuses and the bytes on RAM media.
+// File layer seen from a host: scans, names, reading and writing, delete and rename,
+// descriptors and the rotating flash system area, checked through statuses and media bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,32 +20,25 @@ namespace {
 int g_outside = 0;
 decltype(DeviceDescriptor::ReadBlock) g_read, g_write;
 decltype(FlashGeometry::ReadBytes) g_bytes;
-int outside(DeviceDescriptor *d, long b) { return b < 0 || b >= reinterpret_cast<RamDevice *>(d)->geometry.totalBlocks; }
+int outside(DeviceDescriptor *d, int16_t b) { return b < 0 || b >= reinterpret_cast<RamDevice *>(d)->geometry.totalBlocks; }
 int16_t guardRead(DeviceDescriptor *d, int16_t b, void *p) { return g_outside += outside(d, b), g_read(d, b, p); }
 int16_t guardWrite(DeviceDescriptor *d, int16_t b, void *p) { return g_outside += outside(d, b), g_write(d, b, p); }
 int16_t guardBytes(DeviceDescriptor *d, uint32_t a, int16_t n, void *p) {
-    g_outside += n <= 0 || outside(d, long((a + n - 1) / uint32_t(d->blockSize)));
-    return g_bytes(d, a, n, p);
+    return g_outside += n <= 0 || outside(d, int16_t((a + n - 1) / uint32_t(d->blockSize))), g_bytes(d, a, n, p);
 }
 
-// One or two freshly formatted RAM volumes, A: (and B:), A: mounted.
-struct Vol {
+struct Vol {  // one or two freshly formatted RAM volumes, A: (and B:), A: mounted
     RamDevice *d, *d2;
     DeviceDescriptor *table[3] = {};
     explicit Vol(RamDevice *a, RamDevice *b = nullptr) : d(a), d2(b) {
         g_outside = 0;
-        for (RamDevice *r : {a, b}) {
-            if (!r) continue;
-            g_read = r->desc.ReadBlock, r->desc.ReadBlock = guardRead;
-            g_write = r->desc.WriteBlock, r->desc.WriteBlock = guardWrite;
-            if (r->isFlash) g_bytes = r->flash.ReadBytes, r->flash.ReadBytes = guardBytes;
-        }
+        g_read = a->desc.ReadBlock, g_write = a->desc.WriteBlock, g_bytes = a->flash.ReadBytes;
+        if (a->isFlash) a->flash.ReadBytes = guardBytes;
+        for (RamDevice *r : {a, b})
+            if (r) r->desc.ReadBlock = guardRead, r->desc.WriteBlock = guardWrite;
         table[0] = a->dev(), table[1] = b ? b->dev() : nullptr;
         FS_SetDeviceTable(table);
-        FS_Init(nullptr);
-        EXPECT_EQ(FS_Format("A:VOL"), -1);
-        EXPECT_EQ(b ? FS_Format("B:VOL2") : -1, -1);
-        EXPECT_EQ(FS_Init(nullptr), -1);
+        EXPECT_TRUE(FS_Format("A:VOL") == -1 && (!b || FS_Format("B:VOL2") == -1) && FS_Init(nullptr) == -1);
         GetErrno(), a->resetCounters();
     }
     ~Vol() {
@@ -55,7 +47,6 @@ struct Vol {
     }
     int bs() const { return d->geometry.blockSize; }
 };
-
 RamDevice *make(bool flash) { return flash ? makeFlashCard() : makeDiskette(); }
 
 Bytes pattern(size_t n, uint32_t seed) {
@@ -65,34 +56,26 @@ Bytes pattern(size_t n, uint32_t seed) {
     if (n) b[0] = 0xFF;  // a data byte 0xFF must not look like the end
     return b;
 }
-
 int16_t writeFile(const std::string &name, const Bytes &b) {
-    static const uint8_t none = 0;
     int16_t h = FS_OpenW(name.c_str());
     if (h < 0) return h;
-    int16_t st = FS_WriteFileEx(h, b.empty() ? &none : b.data(), uint32_t(b.size()));
-    int16_t cl = FS_CloseW(h);
+    static const uint8_t none = 0;
+    int16_t st = FS_WriteFileEx(h, b.empty() ? &none : b.data(), uint32_t(b.size())), cl = FS_CloseW(h);
     return st != -1 ? st : cl;
 }
-
 Read readBack(const std::string &name) {
     Read r;
     int16_t h = FS_OpenR(name.c_str()), c;
     if (h < 0) return r.first = h, r;
     while ((c = FS_Getc(h)) != -1) r.second.push_back(uint8_t(c));
-    r.first = GetErrno();
-    FS_CloseR(h);
-    return r;
+    return r.first = GetErrno(), FS_CloseR(h), r;
 }
 Read ok(const Bytes &b) { return {-57, b}; }
-
 std::vector<DirEntry> listDir(DeviceDescriptor *dev = nullptr) {
     std::vector<DirEntry> v;
     DirScan s;
     DirEntry e;
-    if (FS_OpenDir(dev, &s) != -1) return v;
-    do FS_GetDirEntry(&s, &e), v.push_back(e);
-    while (FS_ReadDir(&s) == -1);
+    for (int st = FS_OpenDir(dev, &s); st == -1; st = FS_ReadDir(&s)) FS_GetDirEntry(&s, &e), v.push_back(e);
     return v;
 }
 int findName(const std::vector<DirEntry> &v, const char *name8, uint16_t ext) {
@@ -102,13 +85,9 @@ int findName(const std::vector<DirEntry> &v, const char *name8, uint16_t ext) {
 }
 uint16_t headerOf(RamDevice *r) {
     DirScan s;
-    EXPECT_EQ(FS_OpenDir(r->dev(), &s), -1);
-    return s.startBlock;
+    return FS_OpenDir(r->dev(), &s), s.startBlock;
 }
-uint8_t *entryAt(RamDevice *r, int k) {  // entry k of the directory on the medium
-    int per = r->geometry.blockSize / 16;
-    return r->block(headerOf(r) + k / per) + (k % per) * 16;
-}
+uint8_t *entryAt(RamDevice *r, int k) { return r->block(headerOf(r)) + k * 16; }  // entry k, first dir block
 uint16_t word(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 void putWord(uint8_t *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
 unsigned blocksFor(size_t n, int bs) { return n == 0 ? 1 : unsigned((n + bs - 3) / (bs - 2)); }
@@ -122,223 +101,139 @@ FileDescr descrOf(int entry) {
     return fd;
 }
 
-TEST(FilesDirectory, ScanVisitsEveryEntryThenReportsEnd) {
-    for (bool flash : {false, true}) {
-        Vol v(make(flash));
-        ASSERT_EQ(writeFile("one.1", pattern(3, 1)), -1);
-        DirScan s;
-        DirEntry e;
-        ASSERT_EQ(FS_OpenDir(nullptr, &s), -1);
-        ASSERT_EQ(FS_GetDirEntry(&s, &e), -1);
-        EXPECT_EQ(0, memcmp(&e, "DDOSVOL     ", 12));  // the scan starts on the volume header
-        EXPECT_EQ(e.blockCount, uint16_t(v.d->geometry.totalBlocks));
-        int visited = 0, used = 0;
-        int16_t st;
-        while ((st = FS_ReadDir(&s)) == -1) {
-            EXPECT_EQ(FS_GetDirEntry(&s, &e), -1);
-            visited++, used += e.extension != 0;
-        }
-        EXPECT_EQ(visited, v.d->geometry.dirBlocks * v.bs() / 16 - 1);  // 63 / 511
-        EXPECT_EQ(used, 1);
-        // end, end again; null records; closing a scan leaves the status alone; counting ends with -4
-        const int32_t seen[] = {st, FS_ReadDir(&s), GetErrno(), FS_GetDirEntry(nullptr, &e), FS_GetDirEntry(&s, nullptr),
-                                FS_OpenR("none.1"), FS_CloseDir(&s), GetErrno(), FS_FilesPresent(&s), GetErrno()};
-        EXPECT_EQ(std::vector<int32_t>(seen, seen + 10), std::vector<int32_t>({-4, -4, -4, -103, -103, -4, -1, -4, 1, -4}));
-    }
-    Vol v(makeDiskette());
-    v.d->block(0)[3] = 'X';
-    DirScan s;
-    EXPECT_TRUE(FS_OpenDir(nullptr, &s) == -6 && FS_OpenW("a.1") == -6 && recordsFree());
-    DeviceDescriptor *none[1] = {nullptr};
-    FS_SetDeviceTable(none);
-    EXPECT_EQ(FS_Init(nullptr), -58);
-    EXPECT_TRUE(FS_OpenDir(nullptr, &s) == -18 && FS_OpenR("a.1") == -55);
-}
-
-TEST(FilesNames, ExtensionsCaseAndLongNames) {
+TEST(FilesDirectory, ScanAndNames) {
     Vol v(makeDiskette());
     const Bytes a = pattern(100, 1), b = pattern(3, 2);
     ASSERT_EQ(writeFile("data.7", a), -1);
-    for (const char *n : {"data.7", "DATA.007", "data.0007", "DaTa. 7", "data.+7", "data.7x"})
-        EXPECT_EQ(readBack(n), ok(a)) << n;
-    EXPECT_EQ(FS_OpenW("Data.7"), -5);
-    ASSERT_EQ(writeFile("data", b), -1);  // no dot: 999
-    for (const char *n : {"data.999", "data.1000", "data.-3", "DATA"}) EXPECT_EQ(FS_OpenW(n), -5) << n;
-    EXPECT_EQ(readBack("data.1000"), ok(b));
-    for (const char *n : {"LONGFILENAME.001", "ab.1", "a.b.12", "\xE9t\xE9.1"}) ASSERT_EQ(writeFile(n, b), -1);
     const auto dir = listDir();
-    for (auto [name, ext] : {std::pair("data    ", 7), {"data    ", 999}, {"LONGFILE", 1}, {"ab      ", 1}, {"a.b     ", 12}})
-        EXPECT_GE(findName(dir, name, uint16_t(ext)), 1) << name;
-    for (const char *n : {"longfile.1", "LONGFILEXYZ.1", "a.b.012", "\xE9T\xE9.1"}) EXPECT_EQ(readBack(n), ok(b)) << n;
-    for (const char *n : {"a.12", "\xC9t\xC9.1" /* only A-Z fold */}) EXPECT_EQ(readBack(n).first, -4) << n;
-    for (const char *n : {"x.0", "x.txt", "x."}) EXPECT_EQ(FS_OpenW(n), -103) << n;
-    EXPECT_EQ(FS_Rename("ab.1", "ab.0"), -103);
+    EXPECT_EQ(0, memcmp(&dir[0], "DDOSVOL     ", 12));  // the scan starts on the volume header
+    EXPECT_EQ(dir.size(), 64u);
     DirScan s;
-    EXPECT_TRUE(FS_OpenR("C:data.7") == -55 && recordsFree() && FS_FilesPresent(&s) == 6);
+    EXPECT_TRUE(FS_FilesPresent(&s) == 1 && GetErrno() == -4);
+    for (const char *n : {"DATA.007", "DaTa. 7", "data.7x"}) EXPECT_EQ(readBack(n), ok(a)) << n;
+    ASSERT_EQ(writeFile("data", b), -1);  // no dot: 999
+    for (const char *n : {"data.999", "DATA", "Data.7"}) EXPECT_EQ(FS_OpenW(n), -5) << n;
+    ASSERT_EQ(writeFile("LONGFILENAME.001", b), -1);
+    EXPECT_TRUE(findName(listDir(), "LONGFILE", 1) >= 1 && readBack("longfile.1") == ok(b));
+    for (const char *n : {"x.0", "x.txt"}) EXPECT_EQ(FS_OpenW(n), -103) << n;
+    EXPECT_TRUE(FS_OpenR("C:data.7") == -55 && recordsFree());
 }
 
 TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
     for (bool flash : {false, true}) {
         Vol v(make(flash));
-        RamDevice *d = v.d;
         const int bs = v.bs(), room = bs - 2;
-        int blocksUsed = FS_BlocksUsed();
+        int used = FS_BlocksUsed();
         for (size_t n : {0, 1, room, room + 1, 7 * room + 17}) {
             const Bytes content = pattern(n, unsigned(n));
             const uint16_t ext = uint16_t(n % 997 + 1);
             const std::string name = "size." + std::to_string(ext);
             int16_t h = FS_OpenW(name.c_str());
-            ASSERT_GE(h, 0);
-            uint64_t writes = d->count.of(Op::Write);
+            const uint64_t writes = v.d->count.of(Op::Write);
             for (uint8_t c : content) ASSERT_EQ(FS_Putc(c, h), -1);
             // a full block goes out only when the first byte for the next one arrives
-            EXPECT_EQ(d->count.of(Op::Write) - writes, blocksFor(n, bs) - 1) << n;
+            EXPECT_EQ(v.d->count.of(Op::Write) - writes, blocksFor(n, bs) - 1) << n;
             ASSERT_EQ(FS_CloseW(h), -1);
-            auto dir = listDir();
-            int k = findName(dir, "size    ", ext);
+            const auto dir = listDir();
+            const int k = findName(dir, "size    ", ext);
             ASSERT_GE(k, 1);
             EXPECT_EQ(dir[k].blockCount, blocksFor(n, bs));
             Bytes onMedium;
-            std::vector<int> chain;
-            for (int b = dir[k].firstBlock & 0x7FFF;;) {
-                ASSERT_TRUE(b >= d->geometry.firstDataBlock && b < d->geometry.totalBlocks) << b;
-                ASSERT_EQ(std::count(chain.begin(), chain.end(), b), 0);
-                chain.push_back(b);
-                const uint8_t *p = d->block(b);
-                const int link = word(p), end = link & 0x8000 ? link & 0x7FFF : bs;
+            size_t chain = 0;
+            for (int b = dir[k].firstBlock, link = 0; !(link & 0x8000); b = link, chain++) {
+                ASSERT_TRUE(b >= v.d->geometry.firstDataBlock && b < v.d->geometry.totalBlocks && chain < 9) << b;
+                const uint8_t *p = v.d->block(b);
+                link = word(p);
+                const int end = link & 0x8000 ? link & 0x7FFF : bs;
                 ASSERT_TRUE(end >= 2 && end <= bs);
                 onMedium.insert(onMedium.end(), p + 2, p + end);
                 for (int j = end; j < bs; j++) ASSERT_EQ(p[j], 0) << "tail of the last block";
-                if (link & 0x8000) {
-                    EXPECT_EQ(size_t(link), 0x8000 + 2 + n - (chain.size() - 1) * room) << n;
-                    break;
-                }
-                b = link;
+                if (link & 0x8000) EXPECT_EQ(size_t(link), 0x8000 + 2 + n - chain * room) << n;
             }
-            if (!flash && n == 0) EXPECT_EQ(chain[0], 3);
-            if (n == size_t(room)) EXPECT_EQ(word(d->block(chain[0])), 0x8200);
-            if (n == size_t(room + 1)) EXPECT_EQ(word(d->block(chain[1])), 0x8003);
-            EXPECT_EQ(chain.size(), blocksFor(n, bs));
+            EXPECT_EQ(chain, blocksFor(n, bs));
             EXPECT_EQ(onMedium, content);
-            EXPECT_EQ(FS_BlocksUsed(), blocksUsed += int(chain.size()));
-            EXPECT_EQ(readBack(name), ok(content));
+            EXPECT_EQ(FS_BlocksUsed(), used += int(chain));
             Bytes buf(n + 1);
             h = FS_OpenR(name.c_str());
             EXPECT_EQ(FS_ReadFile(h, buf.data(), int16_t(n)), -1);
-            EXPECT_TRUE(FS_ReadFile(h, buf.data(), 1) == -57 && FS_Getc(h) == -1 && GetErrno() == -57);  // and again
+            EXPECT_TRUE(FS_ReadFile(h, buf.data(), 1) == -57 && FS_Getc(h) == -1 && GetErrno() == -57);
             EXPECT_EQ(FS_CloseR(h), -1);
+            EXPECT_TRUE(std::equal(content.begin(), content.end(), buf.begin()));
         }
     }
 }
 
 TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     Vol v(makeDiskette());
-    RamDevice *d = v.d;
     const Bytes content = pattern(3 * 510 - 5, 4);
-    ASSERT_EQ(writeFile("chain.1", content), -1);
-    ASSERT_EQ(writeFile("chain.2", content), -1);
-    uint8_t *e = entryAt(d, 1);
-    ASSERT_TRUE(word(e) == 1 && word(e + 12) == 3);
-    const uint16_t first = word(e + 2), third = word(d->block(word(d->block(first))));
+    ASSERT_TRUE(writeFile("chain.1", content) == -1 && writeFile("chain.2", content) == -1);
+    uint8_t *e = entryAt(v.d, 1);
+    const uint16_t first = word(e + 2), third = word(v.d->block(word(v.d->block(first))));
     FileDescr fd = descrOf(1);
-    for (uint16_t wrong : {2, 4}) {
+    for (uint16_t wrong : {2, 4}) {  // one block too few, one too many
         putWord(e + 12, wrong);
         EXPECT_EQ(FS_OpenR("chain.1"), -10) << wrong;
-        EXPECT_EQ(GetErrno(), -10);
-        EXPECT_EQ(FD_OpenR(&fd), -10);
-        EXPECT_TRUE(recordsFree());
+        EXPECT_TRUE(FD_OpenR(&fd) == -10 && recordsFree());
         int16_t h = FD_OpenR_NoIntegrityTest(&fd), c;
-        ASSERT_GE(h, 0);
         Bytes r;
         while ((c = FS_Getc(h)) != -1) r.push_back(uint8_t(c));
         EXPECT_EQ(Read(GetErrno(), r), ok(content));  // reading stops at the last block
         EXPECT_EQ(FD_CloseR(h), -1);
     }
     putWord(e + 12, 3);
-    EXPECT_EQ(readBack("chain.1"), ok(content));
-    putWord(d->block(third), first);  // the last block now leads back to the first
+    putWord(v.d->block(third), first);  // the last block now leads back to the first
     EXPECT_EQ(FS_OpenR("chain.1"), -10);
     int16_t h = FD_OpenR_NoIntegrityTest(&fd);
-    ASSERT_GE(h, 0);
-    size_t n = 0, cap = size_t(d->geometry.totalBlocks) * 512;
+    size_t n = 0, cap = size_t(v.d->geometry.totalBlocks) * 512;
     while (n < cap && FS_Getc(h) != -1) n++;
-    EXPECT_LT(n, cap);
-    EXPECT_EQ(GetErrno(), -10);
+    EXPECT_TRUE(n < cap && GetErrno() == -10);
     FS_CloseR(h);
     FS_Delete("chain.1");  // must come back: the circle is followed a bounded number of times
-    putWord(d->block(word(entryAt(d, 2) + 2)), 0x7000);  // block 28672 does not exist
-    EXPECT_EQ(FS_OpenR("chain.2"), -103);
-    EXPECT_TRUE(recordsFree());
-    FS_Delete("chain.2");
+    putWord(v.d->block(word(entryAt(v.d, 2) + 2)), 0x7000);  // block 28672 does not exist
+    EXPECT_TRUE(FS_OpenR("chain.2") == -103 && recordsFree());
 }
 
 TEST(FilesWrite, StatusesOfOpenWriteAndClose) {
     Vol v(makeDiskette());
     const Bytes a = pattern(600, 3);
-    ASSERT_EQ(writeFile("r.1", a), -1);
-    ASSERT_EQ(writeFile("r.2", a), -1);
+    ASSERT_TRUE(writeFile("r.1", a) == -1 && writeFile("r.2", a) == -1);
     FileDescr fd = descrOf(1);
     const int16_t w = FS_OpenW("w.1"), r = FS_OpenR("r.1");
     ASSERT_TRUE(w >= 0 && r >= 0 && r != w);
     const std::pair<int32_t, int32_t> seen[] = {  // evaluated in order
         {FS_OpenW("w.2"), -59}, {FS_Delete("r.1"), -59}, {FD_Delete(&fd), -59}, {FS_Rename("r.1", "q.1"), -59},
         {FS_OpenR("r.2"), -51}, {GetErrno(), -51}, {FS_Putc('x', r), -56}, {FS_CloseW(r), -56},
-        {FS_CloseR(w), -59}, {FS_Getc(r), a[0]}, {FS_Puts("hi", w), -1}, {FS_Puts("", w), -1},
-        {FS_WriteFile(w, "abc", 3), -1}, {FS_WriteFile(w, "zz", 0), -1}, {FS_WriteFile(w, "zz", -5), -1},
-        {FS_CloseW(w), -1}, {FS_CloseR(r), -1}, {FS_CloseW(0), -1} /* nothing open for writing */,
-        {FS_Putc('x', 0), -56}, {FS_OpenW("R.1"), -5}, {FS_OpenR("nope.1"), -4}};
-    for (size_t i = 0; i < sizeof seen / sizeof seen[0]; i++) EXPECT_EQ(seen[i].first, seen[i].second) << "call " << i;
+        {FS_CloseR(w), -59}, {FS_Getc(r), a[0]}, {FS_Puts("hi", w), -1}, {FS_WriteFile(w, "abc", 3), -1},
+        {FS_CloseW(w), -1}, {FS_CloseR(r), -1}, {FS_OpenW("R.1"), -5}, {FS_OpenR("nope.1"), -4}};
+    for (size_t i = 0; i < std::size(seen); i++) EXPECT_EQ(seen[i].first, seen[i].second) << "call " << i;
     EXPECT_EQ(readBack("W.001"), ok({'h', 'i', 'a', 'b', 'c'}));
-    FS_OpenR("nope.1");
-    uint8_t buf[700] = {9};
-    EXPECT_EQ(FS_ReadFile(0, buf, 4), -4);  // free record: the pending status, nothing read
-    EXPECT_EQ(buf[0], 9);
-    int16_t h = FS_OpenR("r.2");
-    EXPECT_EQ(FS_ReadFile(h, buf, 700), -57);
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), buf));
-    EXPECT_EQ(FS_ReadFile(h, buf, 0), -1);
-    FS_CloseR(h);
     for (int i = 4; i <= 63; i++) ASSERT_EQ(writeFile("e." + std::to_string(i), {}), -1) << i;
-    EXPECT_EQ(FS_OpenW("full.1"), -2);  // all 63 entries in use
-    EXPECT_TRUE(recordsFree());
-    DirScan s;
-    EXPECT_EQ(FS_FilesPresent(&s), 63);
+    EXPECT_TRUE(FS_OpenW("full.1") == -2 && recordsFree());  // all 63 entries in use
 }
 
 TEST(FilesWrite, FailedAppendDiscardsTheFileOnClose) {
-    for (bool flash : {false, true}) {
-        // 61 data blocks on the diskette; 208 usable blocks on the small flash
+    for (bool flash : {false, true}) {  // 61 data blocks on the diskette, 208 on the small flash
         Vol v(flash ? makeFlash(512, 256, 2, 32, 8192, 16, 2) : makeDiskette(64));
-        RamDevice *d = v.d;
         const int room = v.bs() - 2, capacity = FS_TotalBlocks(), used0 = FS_BlocksUsed();
         ASSERT_EQ(capacity, flash ? 208 : 61);
-        const Bytes map0(d->block(2), d->block(2) + 512);
         for (int round = 0; round < 2; round++) {  // the second round needs the freed blocks
             int16_t h = FS_OpenW("big.1"), st;
             long n = 0;
             while ((st = FS_Putc(int16_t(n & 0xFF), h)) == -1) n++;
-            EXPECT_EQ(st, -3);
-            EXPECT_EQ(n, long(capacity) * room);
+            EXPECT_TRUE(st == -3 && n == long(capacity) * room) << n;
             EXPECT_EQ(FS_CloseW(h), -1);
-            EXPECT_EQ(readBack("big.1").first, -4);
-            EXPECT_EQ(FS_BlocksUsed(), used0);
-            EXPECT_EQ(word(entryAt(d, 1)), 0);
+            EXPECT_TRUE(readBack("big.1").first == -4 && FS_BlocksUsed() == used0 && word(entryAt(v.d, 1)) == 0);
         }
-        if (!flash) EXPECT_EQ(Bytes(d->block(2), d->block(2) + 512), map0);  // map as formatted
         const Bytes content = pattern(3 * room + 1, 5);
         int16_t h = FS_OpenW("f.1");
-        d->armFault(Op::Write, 2, -100);  // the second full block cannot be written
+        v.d->armFault(Op::Write, 2, -100);  // the second full block cannot be written
         EXPECT_EQ(FS_WriteFileEx(h, content.data(), uint32_t(content.size())), -100);
         EXPECT_EQ(FS_CloseW(h), -1);
-        EXPECT_EQ(readBack("f.1").first, -4);
-        EXPECT_EQ(FS_BlocksUsed(), used0);
-        // a successful append after the failure makes the close commit
-        h = FS_OpenW("f.2");
-        d->armFault(Op::Write, 1, -100);
-        for (int i = 0; i < room; i++) ASSERT_EQ(FS_Putc(content[i], h), -1);
-        EXPECT_EQ(FS_Putc('y', h), -100);
-        EXPECT_EQ(FS_Putc('z', h), -1);
-        EXPECT_EQ(FS_CloseW(h), -1);
+        EXPECT_TRUE(readBack("f.1").first == -4 && FS_BlocksUsed() == used0);
+        h = FS_OpenW("f.2");  // a successful append after the failure makes the close commit
+        v.d->armFault(Op::Write, 1, -100);
+        ASSERT_EQ(FS_WriteFileEx(h, content.data(), uint32_t(room)), -1);
+        EXPECT_TRUE(FS_Putc('y', h) == -100 && FS_Putc('z', h) == -1 && FS_CloseW(h) == -1);
         Bytes want(content.begin(), content.begin() + room);
         want.push_back('z');
         EXPECT_EQ(readBack("f.2"), ok(want));
@@ -350,15 +245,12 @@ TEST(FilesDelete, DeleteKeepsEntryBytesAndReleasesTheWholeChain) {
     for (bool flash : {false, true}) {
         Vol v(make(flash));
         RamDevice *d = v.d;
-        ASSERT_EQ(writeFile("gone.1", pattern(2 * v.bs() - 3, 6)), -1);
-        ASSERT_EQ(writeFile("kept.1", pattern(5, 7)), -1);
+        ASSERT_TRUE(writeFile("gone.1", pattern(2 * v.bs() - 3, 6)) == -1 && writeFile("kept.1", pattern(5, 7)) == -1);
         const int used = FS_BlocksUsed();
         std::vector<int> chain;
         for (int b = word(entryAt(d, 1) + 2); chain.size() < 3; b = word(d->block(b))) chain.push_back(b & 0x7FFF);
         Bytes before(entryAt(d, 0), entryAt(d, 0) + v.bs());
-        const uint64_t writes = d->count.of(Op::Write);
         EXPECT_EQ(FS_Delete("nothere.1"), -4);
-        EXPECT_EQ(d->count.of(Op::Write), writes);
         EXPECT_EQ(FS_Delete("GONE.1"), -1);
         before[16] = before[17] = 0;  // only the extension of entry 1 changes
         EXPECT_EQ(Bytes(entryAt(d, 0), entryAt(d, 0) + v.bs()), before);
@@ -366,7 +258,6 @@ TEST(FilesDelete, DeleteKeepsEntryBytesAndReleasesTheWholeChain) {
         for (int b : chain)
             EXPECT_EQ(flash ? (map[b / 4] >> (2 * (b % 4))) & 3 : (map[b / 8] >> (b % 8)) & 1, flash ? 2 : 0) << b;
         EXPECT_EQ(FS_BlocksUsed(), used - 3);
-        EXPECT_EQ(readBack("gone.1").first, -4);
         EXPECT_EQ(readBack("kept.1"), ok(pattern(5, 7)));
         ASSERT_EQ(writeFile("new.1", {}), -1);
         EXPECT_EQ(findName(listDir(), "new     ", 1), 1);  // the freed entry is taken again
@@ -376,14 +267,11 @@ TEST(FilesDelete, DeleteKeepsEntryBytesAndReleasesTheWholeChain) {
 TEST(FilesRename, RenameKeepsContentAndRefusesClashes) {
     Vol v(makeDiskette(), makeDiskette(2880, 1));
     const Bytes p = pattern(1500, 8), q = pattern(20, 9);
-    ASSERT_EQ(writeFile("x.1", p), -1);
-    ASSERT_EQ(writeFile("y.2", q), -1);
+    ASSERT_TRUE(writeFile("x.1", p) == -1 && writeFile("y.2", q) == -1);
     putWord(entryAt(v.d, 1) + 14, 0xBEEF);
     const DirEntry old = listDir()[1];
-    for (const char *n : {"X.1", "x.1", "Y.002"}) EXPECT_EQ(FS_Rename("x.1", n), -5) << n;
-    EXPECT_EQ(FS_Rename("A:x.1", "B:z.1"), -52);
-    EXPECT_EQ(FS_Rename("nope.1", "z.1"), -4);
-    EXPECT_TRUE(recordsFree());
+    for (const char *n : {"X.1", "Y.002"}) EXPECT_EQ(FS_Rename("x.1", n), -5) << n;
+    EXPECT_TRUE(FS_Rename("A:x.1", "B:z.1") == -52 && FS_Rename("nope.1", "z.1") == -4 && FS_Rename("x.1", "z.0") == -103);
     EXPECT_EQ(FS_Rename("X.1", "NewName.42"), -1);
     const DirEntry now = listDir()[1];
     EXPECT_EQ(0, memcmp(now.name, "NewName ", 8));
@@ -391,8 +279,7 @@ TEST(FilesRename, RenameKeepsContentAndRefusesClashes) {
     EXPECT_EQ(now.reserved, 0xBEEF);
     EXPECT_TRUE(readBack("x.1").first == -4 && readBack("newname.42") == ok(p));
     ASSERT_EQ(writeFile("B:file.001", q), -1);  // goes to the second device
-    EXPECT_GE(findName(listDir(v.d2->dev()), "file    ", 1), 1);
-    EXPECT_EQ(findName(listDir(), "file    ", 1), -1);
+    EXPECT_TRUE(findName(listDir(v.d2->dev()), "file    ", 1) >= 1 && findName(listDir(), "file    ", 1) == -1);
     EXPECT_EQ(FS_Rename("B:FILE.1", "B:moved.3"), -1);
     EXPECT_EQ(readBack("B:moved.3"), ok(q));
 }
@@ -400,13 +287,10 @@ TEST(FilesRename, RenameKeepsContentAndRefusesClashes) {
 TEST(FilesDescr, DescriptorsNameEntriesByPosition) {
     Vol v(makeDiskette());
     const Bytes p = pattern(800, 10);
-    for (int i = 1; i <= 35; i++) {
-        std::string name = i == 2 ? "\xE9.1" : i == 35 ? "ABCDEFGH.5" : "f" + std::to_string(i) + ".1";
-        ASSERT_EQ(writeFile(name, i == 35 ? p : Bytes{}), -1);
-    }
-    FileDescr fd = descrOf(35), e9 = descrOf(2), fh, fw;
-    EXPECT_EQ(fd.entryNumber, 35);  // entry 3 of the second directory block
-    EXPECT_TRUE(fd.nameCheck == 0x0008 && fd.extension == 5 && fd.device == v.d->dev());
+    for (int i = 1; i <= 35; i++)
+        ASSERT_EQ(writeFile(i == 2 ? "\xE9.1" : i == 35 ? "ABCDEFGH.5" : "f" + std::to_string(i) + ".1", i == 35 ? p : Bytes{}), -1);
+    FileDescr fd = descrOf(35), e9 = descrOf(2), fh;
+    EXPECT_TRUE(fd.entryNumber == 35 && fd.nameCheck == 0x0008 && fd.extension == 5 && fd.device == v.d->dev());
     EXPECT_TRUE(e9.entryNumber == 2 && e9.nameCheck == 0xFFC9);
     int16_t h = FS_OpenR("abcdefgh.5");
     ASSERT_EQ(FD_GetFileDescr(h, &fh), -1);
@@ -417,35 +301,22 @@ TEST(FilesDescr, DescriptorsNameEntriesByPosition) {
     memset(name, 'Z', sizeof name);
     EXPECT_EQ(FD_GetNameOfFile(&fd, name, &s), -1);
     EXPECT_EQ(0, memcmp(name, "ABCDEFGHZZ", 10));  // no terminator after 8 bytes
-    EXPECT_EQ(FD_GetNameOfFile(&e9, name, &s), -1);
-    EXPECT_EQ(0, memcmp(name, "\xE9       ZZ", 10));
     h = FD_OpenR(&fd);
     Bytes got(p.size());
-    EXPECT_EQ(FS_ReadFile(h, got.data(), int16_t(got.size())), -1);
-    EXPECT_EQ(got, p);
-    EXPECT_EQ(FD_CloseR(h), -1);
-    const int16_t w = FS_OpenW("new.7");
-    ASSERT_EQ(FD_GetFileDescr(w, &fw), -1);
-    EXPECT_TRUE(fw.extension == 7 && fw.entryNumber == 36);  // without the open-for-writing mark
-    EXPECT_EQ(FS_CloseW(w), -1);
-    EXPECT_EQ(FD_OpenR(&fw), 0);
-    FD_CloseR(0);
+    EXPECT_TRUE(FS_ReadFile(h, got.data(), int16_t(got.size())) == -1 && got == p && FD_CloseR(h) == -1);
     const int used = FS_BlocksUsed();
     EXPECT_EQ(FD_Delete(&fd), -1);
     EXPECT_EQ(FS_BlocksUsed(), used - 2);
-    EXPECT_TRUE(FD_OpenR(&fd) == -4 && FD_GetNameOfFile(&fd, name, &s) == -4 && FS_OpenR("ABCDEFGH.5") == -4);
+    EXPECT_TRUE(FD_OpenR(&fd) == -4 && FS_OpenR("ABCDEFGH.5") == -4);
     FileDescr f3 = e9;
     f3.entryNumber = 3, f3.nameCheck = 'f' ^ '3';
     EXPECT_EQ(FD_OpenR(&f3), 0);
     FD_CloseR(0);
     EXPECT_EQ(FS_Rename("f3.1", "g3.1"), -1);
-    EXPECT_EQ(FD_OpenR(&f3), -4);
-    for (int16_t n : {64, -1, 30000}) {
+    for (int16_t n : {3, 64, -1}) {
         f3.entryNumber = n;
         EXPECT_TRUE(FD_OpenR(&f3) == -4 && FD_Delete(&f3) == -4) << n;
     }
-    memset(&s, 0, sizeof s);
-    EXPECT_TRUE(recordsFree() && FD_GetCurrFileDescr(&s, &fd) == -60 && FD_GetFileDescr(0, &fd) == -56);
 }
 
 TEST(FilesHandles, HandlesOtherThanZeroAndOneAreRefused) {
@@ -453,57 +324,38 @@ TEST(FilesHandles, HandlesOtherThanZeroAndOneAreRefused) {
     ASSERT_EQ(writeFile("a.1", {'a', 'b'}), -1);
     const int16_t r = FS_OpenR("a.1"), w = FS_OpenW("b.1");
     ASSERT_EQ(FS_Putc('q', w), -1);
-    for (int16_t h : {2, -1, 1000, 32767, -32768}) {
+    for (int16_t h : {2, -1, 32767, -32768}) {
         uint8_t buf[8] = {0x5A};
         FileDescr fd;
         EXPECT_EQ(FS_Getc(h), -1) << h;
-        for (int16_t st : {FS_ReadFile(h, buf, 8), FS_ReadFileEx(h, buf, 8), FS_Putc('x', h), FS_Puts("xy", h),
-                           FS_WriteFile(h, buf, 8), FS_WriteFileEx(h, buf, 8), FS_CloseW(h), FS_CloseR(h),
-                           FD_GetFileDescr(h, &fd)})
+        for (int16_t st : {FS_ReadFileEx(h, buf, 8), FS_Putc('x', h), FS_WriteFileEx(h, buf, 8), FS_CloseW(h),
+                           FS_CloseR(h), FD_GetFileDescr(h, &fd)})
             EXPECT_EQ(st, -56) << h;
-        EXPECT_EQ(buf[0], 0x5A);
-        EXPECT_EQ(FS_FileInfo(h), nullptr) << h;
+        EXPECT_TRUE(buf[0] == 0x5A && FS_FileInfo(h) == nullptr) << h;
     }
-    EXPECT_EQ(FS_Getc(r), 'a');
-    EXPECT_EQ(FS_Putc('r', w), -1);
-    EXPECT_EQ(FS_CloseW(w), -1);
+    EXPECT_TRUE(FS_Getc(r) == 'a' && FS_Putc('r', w) == -1 && FS_CloseW(w) == -1);
     EXPECT_EQ(readBack("b.1"), ok({'q', 'r'}));
-}
-
-TEST(FilesByteOrder, HooksKeepLittleEndianWords) {
-    for (uint16_t x : {0x1234, 0xFFFF, 0x8000, 0x0001}) EXPECT_EQ(EncDecINT(x), x);
-    EXPECT_EQ(EncDecDWORD(0x12345678u), 0x12345678u);
-    uint16_t w[2] = {0xABCD, 0x7777};
-    EXPECT_TRUE(DecodeFileBuffer(w) == 0xABCD && EncodeFileBuffer(w) == 0xABCD && w[0] == 0xABCD && w[1] == 0x7777);
 }
 
 TEST(FilesFlash, WriteBackRotatesThroughTheSystemSlots) {
     Vol v(makeFlashCard());
     RamDevice *d = v.d;
     const int B = 128, S = 17;  // 7 slots of 17 blocks in each of the 2 system sectors
-    auto validCopies = [&] {
-        std::vector<int> found;
-        for (int b = 0; b < 2 * B; b += b % B == 6 * S ? B - 6 * S : S)
-            if (!memcmp(d->block(b) + 1, "DOS", 3)) found.push_back(b);
-        return found;
-    };
-    EXPECT_EQ(validCopies(), std::vector<int>{0});
-    int h = 0, blocks = 0;
+    int h = 0;
     for (int i = 1; i <= 40; i++) {  // 40 files: entries in two directory blocks
         const uint32_t erased[2] = {d->sectorErases[0], d->sectorErases[1]};
-        const Bytes content = pattern(size_t(i * 97 % 1300), unsigned(i));
-        ASSERT_EQ(writeFile("rot." + std::to_string(i), content), -1);
+        ASSERT_EQ(writeFile("rot." + std::to_string(i), pattern(size_t(i * 97 % 1300), unsigned(i))), -1);
         const int next = (h + 2 * S) / B == h / B ? h + S : (h / B + 1) % 2 * B;
-        ASSERT_EQ(validCopies(), std::vector<int>{next}) << "write-back " << i;
+        std::vector<int> valid;
+        for (int b = 0; b < 2 * B; b += b % B == 6 * S ? B - 6 * S : S)
+            if (!memcmp(d->block(b) + 1, "DOS", 3)) valid.push_back(b);
+        ASSERT_EQ(valid, std::vector<int>{next}) << "write-back " << i;
         EXPECT_EQ(0, memcmp(d->block(h) + 1, "\0\0\0", 3));
         for (int s = 0; s < 2; s++)  // a system sector is erased when a copy moves into it
             EXPECT_EQ(d->sectorErases[s] - erased[s], unsigned(next / B == s && h / B != s)) << i;
         EXPECT_EQ(headerOf(d), h = next);
-        EXPECT_EQ(FS_BlocksUsed(), blocks += int(blocksFor(content.size(), 512)));
     }
     ASSERT_EQ(FS_Init(nullptr), -1);
-    DirScan s;
-    EXPECT_EQ(FS_FilesPresent(&s), 40);
     for (int i = 1; i <= 40; i++) EXPECT_EQ(readBack("rot." + std::to_string(i)), ok(pattern(size_t(i * 97 % 1300), i)));
 }
 
@@ -522,22 +374,18 @@ TEST(FilesIo, RunFormsMatchByteByByteExactly) {
                 for (size_t j = 0; runs == 0 && j < chunk; j++) ASSERT_EQ(FS_Putc(p[at + j], h), -1);
             }
             ASSERT_EQ(FS_CloseW(h), -1);
-            h = FS_OpenR("run.5");
-            if (runs == 0) {
-                for (int16_t c; (c = FS_Getc(h)) != -1;) back[0].second.push_back(uint8_t(c));
-                back[0].first = GetErrno();
-            } else {
-                back[1].second.assign(p.size() + 10, 0);
-                back[1].first = FS_ReadFileEx(h, back[1].second.data(), uint32_t(p.size() + 10));
-                back[1].second.resize(p.size());
+            if (runs == 0) back[0] = readBack("run.5");
+            Bytes &got = back[1].second;
+            if (runs == 1) {
+                h = FS_OpenR("run.5"), got.assign(p.size() + 10, 0);
+                back[1].first = FS_ReadFileEx(h, got.data(), uint32_t(got.size()));
+                got.resize(p.size()), FS_CloseR(h);
             }
-            FS_CloseR(h);
             media[runs] = v.d->data, counts[runs] = v.d->count;
         }
         EXPECT_EQ(media[0], media[1]);
         for (int op = 0; op < int(Op::Count); op++) EXPECT_EQ(counts[0].calls[op], counts[1].calls[op]) << op;
-        EXPECT_EQ(back[0], ok(p));
-        EXPECT_EQ(back[1], ok(p));
+        EXPECT_TRUE(back[0] == ok(p) && back[1] == ok(p));
     }
 }
 
@@ -572,7 +420,6 @@ TEST(FilesDamage, RandomDirectoryAndLinkBytesStayInsideTheMedium) {
         writeFile("late.1", pattern(rng() % 3000, 1));
         FS_Rename("d.2", "e.2");
         FS_Delete("d.3");
-        FS_Delete("late.1");
     }
 }
 

@@ -1,5 +1,4 @@
-// Long randomised workloads and power cuts on NOR-flash RAM media, checked
-// after every step against a model of the files that must be on the volume.
+// Randomised workloads and power cuts on NOR-flash RAM media, checked against a model of the files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,18 +34,13 @@ Bytes randomBytes(size_t n, std::mt19937 &rng) {
     for (auto &c : b) c = uint8_t(rng());
     return b;
 }
-// The same name spelt another way: letter case and leading zeros do not count.
-std::string spelling(std::string s, std::mt19937 &rng) {
+std::string spelling(std::string s, std::mt19937 &rng) {  // letter case and leading zeros do not count
     for (char &c : s) c = rng() % 2 ? char(toupper(c)) : c;
     return rng() % 3 ? s : s.insert(s.find('.') + 1, "00");
 }
 void mount(RamDevice *d, DeviceDescriptor **table, const char *label) {
     table[0] = d->dev(), table[1] = nullptr;
-    FS_SetDeviceTable(table);
-    FS_Init(nullptr);
-    FS_Format(label);
-    FS_Init(nullptr);
-    d->resetCounters();
+    FS_SetDeviceTable(table), FS_Format(label), FS_Init(nullptr), d->resetCounters();
 }
 int32_t readFile(const std::string &name, Bytes *out) {  // -57 when the file ended where it should
     int16_t h = FS_OpenR(name.c_str()), c;
@@ -62,9 +56,7 @@ int16_t writeFile(const std::string &name, const Bytes &b) {
     int16_t st = b.empty() ? -1 : FS_WriteFileEx(h, b.data(), uint32_t(b.size())), cl = FS_CloseW(h);
     return st != -1 ? st : cl;
 }
-// Blocks that can be handed out without reclaiming a sector: erased (00)
-// blocks of the data sectors on the medium's map, less the spare sector.
-int erasedBlocks(RamDevice *d) {
+int erasedBlocks(RamDevice *d) {  // blocks free without reclaiming a sector, less the spare
     DirScan s;
     if (FS_OpenDir(d->dev(), &s) != -1) return 0;
     const uint8_t *map = d->block(s.startBlock + d->geometry.dirBlocks);
@@ -150,8 +142,6 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
     const int N = d->flash.sectorCount, S = d->flash.systemSectors;
     uint32_t least = UINT32_MAX, sum = 0;
     for (int s = S; s < N; s++) least = std::min(least, d->sectorErases[s]), sum += d->sectorErases[s];
-    printf("  %d full-medium appends, %d injected failures, data-sector erases %u (least %u), system %u+%u\n", fulls,
-           faults, sum, least, d->sectorErases[0], d->sectorErases[1]);
     EXPECT_GE(fulls, 3);
     EXPECT_GE(faults, 5);
     EXPECT_GE(least, 1u);  // every data sector has been erased and used again
@@ -168,8 +158,7 @@ TEST(Workload, RandomisedOperationsOnFlashCartridge4M) {
              int(envLong("CARDFS_WORKLOAD_STEPS", 700)), 800 * 1024);
 }
 
-// ---- power cuts: a small flash medium of 16 sectors of 16 blocks ----------
-
+// Power cuts on a small flash medium of 16 sectors of 16 blocks.
 struct Step {
     char op;  // 'c'reate, 'd'elete, 'r'ename a to b
     std::string a, b;
@@ -177,9 +166,7 @@ struct Step {
 };
 RamDevice *smallFlash() { return makeFlash(512, 256, 2, 32, 8192, 16, 2); }
 
-// 48 steps that succeed without cuts and rotate the system area round both
-// system sectors several times. Files have up to `maxBlocks` blocks; once
-// `budget` blocks have been written in all, sectors have to be reclaimed.
+// 48 steps rotating the system area round both sectors; past `budget` blocks, sectors are reclaimed.
 std::vector<Step> makeScript(int maxBlocks, int budget) {
     std::mt19937 rng(4242);
     std::vector<Step> out;
@@ -203,8 +190,7 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
     return out;
 }
 
-// Leaves the process-wide allocation cursor where every run starts alike.
-void settleCursor() {
+void settleCursor() {  // leaves the process-wide allocation cursor where every run starts alike
     Owned d(smallFlash(), destroy);
     DeviceDescriptor *table[2];
     mount(d.get(), table, "A:SCRATCH");
@@ -212,18 +198,15 @@ void settleCursor() {
     writeFile("s.1", {1});
 }
 
-// Runs the script with the power cut after `cut` writes and erases (-1: no
-// cut), powers up again and says what is wrong with the volume ("" if
-// nothing). `spent` receives the writes and erases the script made.
-// Writes files until the medium is full and deletes them again, so that
-// every free sector is taken into use once (and every dirty one erased).
-void cycleFreeSpace() {
+void cycleFreeSpace() {  // takes every free sector into use once (erasing the dirty ones)
     Bytes filler(20 * 510, 0x3C);
     int n = 0;
     while (n < 200 && writeFile("fill" + std::to_string(n) + ".9", filler) == -1) n++;
     for (int i = 0; i <= n; i++) FS_Delete(("fill" + std::to_string(i) + ".9").c_str());
 }
 
+// Runs the script with the power cut after `cut` writes and erases (-1: none), powers up
+// again and says what is wrong with the volume ("" if nothing).
 std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool cycle, int64_t *spent = nullptr) {
     settleCursor();
     Owned d(smallFlash(), destroy);
@@ -246,9 +229,7 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
     if (cut < 0 && inFlight) return "script failed without a cut at " + inFlight->a;
     d->restorePower();
     if (int16_t st = FS_Init(nullptr); st != -1) return "volume does not mount: " + std::to_string(st);
-    // Blocks whose reclamation was cut short come back from the spare before
-    // it is used again.
-    if (cycle) cycleFreeSpace();
+    if (cycle) cycleFreeSpace();  // blocks of a cut reclamation come back from the spare first
     Model seen, after = before;  // the step in flight may have happened or not
     Bytes got;
     for (int i = 0; i < 12; i++) {
@@ -280,8 +261,6 @@ void cutSweep(const std::vector<Step> &script, int tornModes, bool cycle) {
     ASSERT_EQ(runCut(script, -1, false, cycle, &total), "");
     const bool full = envLong("CARDFS_POWERCUT_FULL", 0) == 1;
     const int64_t stride = full ? 1 : std::max<int64_t>(1, total / 150), only = envLong("CARDFS_POWERCUT_POINT", -1);
-    printf("script: %lld writes and erases; cut points every %lld%s\n", (long long)total, (long long)stride,
-           full ? "" : " (CARDFS_POWERCUT_FULL=1 for all)");
     std::vector<std::pair<int64_t, int>> points;  // (cut, torn)
     for (int torn = 0; torn < tornModes; torn++)
         for (int64_t n = torn * stride / 2; n <= total; n += stride) points.push_back({n, torn});
@@ -296,15 +275,10 @@ void cutSweep(const std::vector<Step> &script, int tornModes, bool cycle) {
     EXPECT_EQ(failures, 0);
 }
 
-// Whole writes cut anywhere while files are written, deleted and renamed and
-// the system area rotates, with erased space enough that no sector has to be
-// reclaimed.
+// Whole writes cut anywhere, with erased space enough that no sector is reclaimed.
 TEST(Workload, PowerCutKeepsCommittedFiles) { cutSweep(makeScript(8, 190), 1, false); }
 
-// Cuts inside sector reclamation, and torn writes. A cut between erasing
-// the reclaimed sector and copying its last live block back leaves some
-// blocks only in the spare: they are restored before the spare is erased or
-// used, so the check runs after the free space has been taken into use once.
+// Cuts inside sector reclamation, and torn writes.
 TEST(Workload, PowerCutDuringReclamationAndTornWrites) { cutSweep(makeScript(24, 100000), 2, true); }
 
 }  // namespace
