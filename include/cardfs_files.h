@@ -11,6 +11,17 @@
  *    returns null for it.
  *  - FS_Putc and its run forms, and FS_CloseW, accept only the handle of the
  *    file open for writing; any other handle gives -56 and changes nothing.
+ *    FS_Getc and its run forms refuse that handle with -56.
+ *  - A last block that claims more bytes than a block holds, or fewer than
+ *    2, fails with -10 when it is loaded.
+ *  - Power cuts: on flash media a new system-area copy gets its header block
+ *    last (first without, then with its signature), and a copy left behind
+ *    by an interrupted write-back is invalidated and passed over; on media
+ *    rewritten in place a commit writes the map before the entry and a
+ *    deletion the entry before the map. A reclamation cut short leaves live
+ *    blocks in the free spare sector: they are restored from it before that
+ *    sector is erased or used again; until then their files fail the chain
+ *    check (-10).
  *  - FS_CloseR on the file open for writing is refused with -59: the file
  *    stays open, so that FS_CloseW can commit or drop it.
  *  - A name whose extension evaluates to 0 ("x.0", "x.txt") cannot be
