@@ -191,6 +191,9 @@ TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     FS_Delete("chain.1");  // must come back: the circle is followed a bounded number of times
     putWord(v.d->block(word(entryAt(v.d, 2) + 2)), 0x7000);  // block 28672 does not exist
     EXPECT_TRUE(FS_OpenR("chain.2") == -103 && recordsFree());
+    ASSERT_EQ(writeFile("chain.3", pattern(10, 1)), -1);  // takes the freed entry 1
+    putWord(v.d->block(word(entryAt(v.d, 1) + 2)), 0x8000 | 513);  // one byte more than a block holds
+    EXPECT_TRUE(FS_OpenR("chain.3") == -10 && recordsFree());
 }
 
 TEST(FilesWrite, StatusesOfOpenWriteAndClose) {
