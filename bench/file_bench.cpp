@@ -331,15 +331,19 @@ const char *apiName(Api api, bool writing) {
 // ---------------------------------------------------------------------------
 // The benchmarks.
 
+// planWrite, reporting a failure as the benchmark's error.
+bool planOrSkip(benchmark::State &state, Bench &b, std::vector<int> &chain, uint64_t &writes) {
+    std::string error;
+    if (planWrite(b, chain, writes, error)) return true;
+    state.SkipWithError(error.c_str());
+    return false;
+}
+
 void BM_Write(benchmark::State &state, const MediumKind *kind, Api api) {
     Bench b(*kind);
     std::vector<int> chain;
     uint64_t writesPerFile = 0;
-    std::string error;
-    if (!planWrite(b, chain, writesPerFile, error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    if (!planOrSkip(state, b, chain, writesPerFile)) return;
     WriteCopy copy = makeWriteCopy(b, chain, writesPerFile);
     copy.run();  // warm up
     OpCount total;
@@ -380,11 +384,7 @@ void BM_Read(benchmark::State &state, const MediumKind *kind, Api api) {
     Bench b(*kind);
     std::vector<int> chain;
     uint64_t writesPerFile = 0;
-    std::string error;
-    if (!planWrite(b, chain, writesPerFile, error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    if (!planOrSkip(state, b, chain, writesPerFile)) return;
     ReadCopy copy = makeReadCopy(b, chain);
     copy.run();  // warm up
     b.dev->resetCounters();
@@ -416,11 +416,7 @@ void BM_Baseline(benchmark::State &state, const MediumKind *kind, bool writing) 
     Bench b(*kind);
     std::vector<int> chain;
     uint64_t writesPerFile = 0;
-    std::string error;
-    if (!planWrite(b, chain, writesPerFile, error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    if (!planOrSkip(state, b, chain, writesPerFile)) return;
     ReadCopy rc = makeReadCopy(b, chain);
     WriteCopy wc = makeWriteCopy(b, chain, writesPerFile);
     for (auto _ : state) {

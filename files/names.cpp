@@ -9,8 +9,6 @@
 namespace cardfs {
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 // Decimal value of text as atoi reads it, clamped to 0..999 (else 999).
 uint16_t parse_extension(const char *text) {
     while (is_space(*text)) text++;

@@ -34,8 +34,6 @@ int16_t search_slots(DeviceDescriptor *d, int32_t *header) {
     return CARDFS_E_NO_VOLUME;
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 }  // namespace
 
 int16_t find_header(DeviceDescriptor *d, int32_t *header) {

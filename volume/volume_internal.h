@@ -17,6 +17,9 @@ constexpr int16_t kOk = -1;
 constexpr int kBufferSize = 1024;
 constexpr int kMaxSectors = 64;
 
+// The white space of C's isspace in the "C" locale.
+inline bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
 // ---- status (status.cpp) ----
 extern int32_t g_status;
 // Stores st in the status variable and returns it.
