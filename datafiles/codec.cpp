@@ -1,0 +1,159 @@
+// The field codec: a field is a length byte and that many data bytes (0 =
+// absent), a record ends where the record-end byte stands in place of a
+// length byte. Integers are little-endian through the byte-order hooks;
+// coordinates have their 16-bit halves swapped.
+#include <stdlib.h>
+#include <string.h>
+
+#include "datafiles/codec.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+
+static const uint8_t kAbsent[1] = {0};
+
+int16_t read_field(int16_t handle, uint8_t *buffer, int16_t capacity) {
+    buffer[0] = 0;
+    int16_t length = FS_Getc(handle);
+    if (length == kEnd || length == int16_t(g_transfer.recordEnd) || length == 0) return length;
+    int16_t n = length < capacity ? length : capacity;
+    FS_ReadFile(handle, buffer, n);
+    buffer[n] = 0;
+    for (int16_t i = n; i < length; i++) FS_Getc(handle);
+    return n;
+}
+
+int16_t field_to_int(const uint8_t *b) { return int16_t(b[0] | (b[1] << 8)); }
+
+uint32_t field_to_dword(const uint8_t *b) {
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+bool read_swapped_dword(int16_t handle, uint32_t *value) {
+    uint32_t b[4];
+    for (uint32_t &byte : b) {
+        int16_t c = FS_Getc(handle);
+        if (c == kEnd) return false;
+        byte = uint32_t(c);
+    }
+    *value = b[1] << 24 | b[0] << 16 | b[3] << 8 | b[2];
+    return true;
+}
+
+int16_t skip_to_record_end(int16_t handle) {
+    int16_t b = FS_Getc(handle);
+    while (b != kEnd) {
+        if (b == int16_t(g_transfer.recordEnd)) return b;
+        for (int16_t i = 0; i < b; i++) FS_Getc(handle);
+        b = FS_Getc(handle);
+    }
+    return kEnd;
+}
+
+bool has_control_char(const uint8_t *text, int32_t length) {
+    for (int32_t i = 0; i < length; i++)
+        if (text[i] < 0x20 || text[i] == 0x7F) return true;
+    return false;
+}
+
+bool is_null_position(uint32_t a, uint32_t b) {
+    return (a == 0x7FFFFFFF && b == 0x7FFFFFFF) || (a == 0x7FFF && b == 0x7FFF);
+}
+
+int16_t check_field(int16_t r) {
+    int16_t pending = int16_t(GetErrno());
+    if (pending != kEnd) return pending;
+    if (r == kEnd) return CARDFS_E_EOF;
+    if (r == int16_t(g_transfer.recordEnd)) return kRecordComplete;
+    return 0;
+}
+
+int16_t read_number(int16_t handle, int16_t width, uint32_t *value, bool *present) {
+    uint8_t field[43];
+    if (present != nullptr) *present = false;
+    int16_t r = read_field(handle, field, 42);
+    int16_t st = check_field(r);
+    if (st != 0 || r == 0) return st;
+    if (r != width) return kFieldLength;
+    *value = width == 1 ? field[0] : width == 2 ? uint16_t(field_to_int(field)) : field_to_dword(field);
+    if (present != nullptr) *present = true;
+    return 0;
+}
+
+void store_text(const uint8_t *field, int16_t length, char *member, int32_t size) {
+    if (length <= 0 || has_control_char(field, length)) return;
+    int32_t n = length < size - 1 ? length : size - 1;
+    memcpy(member, field, size_t(n));
+    member[n] = '\0';
+}
+
+int16_t read_text(int16_t handle, char *member, int32_t size) {
+    uint8_t field[43];
+    int16_t r = read_field(handle, field, 42);
+    int16_t st = check_field(r);
+    if (st == 0) store_text(field, r, member, size);
+    return st;
+}
+
+int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count) {
+    for (int32_t i = 0; i < count; i++) {
+        int16_t st = FS_Putc(bytes[i], handle);
+        if (st != kOk) return st;
+    }
+    return kOk;
+}
+
+int16_t put_byte_field(int16_t handle, uint16_t value) {
+    if (value == 0xFFFF) return put_bytes(handle, kAbsent, 1);
+    const uint8_t field[2] = {1, uint8_t(value)};
+    return put_bytes(handle, field, 2);
+}
+
+int16_t put_int_field(int16_t handle, uint16_t value) {
+    if (value == 0xFFFF) return put_bytes(handle, kAbsent, 1);
+    uint16_t v = EncDecINT(value);
+    const uint8_t field[3] = {2, uint8_t(v), uint8_t(v >> 8)};
+    return put_bytes(handle, field, 3);
+}
+
+int16_t put_dword_field(int16_t handle, uint32_t value) {
+    if (value == 0xFFFFFFFF) return put_bytes(handle, kAbsent, 1);
+    uint32_t v = EncDecDWORD(value);
+    const uint8_t field[5] = {4, uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    return put_bytes(handle, field, 5);
+}
+
+int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second) {
+    uint8_t bytes[8];
+    const uint32_t values[2] = {first, second};
+    for (int i = 0; i < 2; i++) {
+        uint32_t v = values[i];
+        bytes[4 * i] = uint8_t(v >> 16), bytes[4 * i + 1] = uint8_t(v >> 24);
+        bytes[4 * i + 2] = uint8_t(v), bytes[4 * i + 3] = uint8_t(v >> 8);
+    }
+    return put_bytes(handle, bytes, 8);
+}
+
+int16_t put_text_field(int16_t handle, const char *text) {
+    size_t length = strlen(text);
+    int16_t st = FS_Putc(int16_t(length & 0xFF), handle);
+    if (st != kOk || length == 0) return st;
+    return FS_Puts(text, handle);
+}
+
+int32_t make_time_local(struct tm *tm) {
+    tzset();
+    tm->tm_isdst = 0;
+    time_t t = mktime(tm);
+    if (t < 0 || t > INT32_MAX) return -1;
+    return int32_t(t);
+}
+
+bool break_time_utc(int32_t time, struct tm *out) {
+    tzset();
+    if (time < 0) return false;
+    time_t t = time;
+    return gmtime_r(&t, out) != nullptr;
+}
+
+}  // namespace cardfs

@@ -1,0 +1,80 @@
+// Internal interface of the field-data layer: the transfer state and the
+// field codec every record reader and writer is built from.
+//
+// Process-wide state of this layer: g_transfer (transfer.cpp).
+#pragma once
+
+#include <stdint.h>
+#include <time.h>
+
+#include "cardfs.h"
+
+namespace cardfs {
+
+// The current transfer, set by a load or save start and consulted by every
+// record function until the next start.
+struct TransferState {
+    uint16_t recordEnd;      // 0xFF, or 0x00 for format byte 0
+    uint16_t fileFormat;     // the format byte 0..5 (0xFFFF unreadable)
+    uint16_t scaleByFour;    // coordinates come in quarter units
+    uint16_t merTextLayout;  // 1 early, 0 late, 2 not declared
+    uint16_t merLayoutSeen;  // 0 none, 1 early, 2 late
+};
+extern TransferState g_transfer;
+
+constexpr int16_t kEnd = -1;           // a byte that could not be read (0xFFFF)
+constexpr int16_t kFieldLength = 8;    // a field of the wrong length
+constexpr int16_t kNoRecord = 128;     // no further record
+constexpr int16_t kNullPosition = 512; // a MER record at the null position
+
+// ---- reading ----
+// Reads one field into buffer (capacity + 1 bytes). Returns the number of
+// bytes stored (at most capacity, followed by a NUL), 0 for an absent value,
+// recordEnd when the record ended, or -1 when the length byte could not be
+// read. Data reads are not checked: their failure stays pending.
+int16_t read_field(int16_t handle, uint8_t *buffer, int16_t capacity);
+int16_t field_to_int(const uint8_t *buffer);
+uint32_t field_to_dword(const uint8_t *buffer);
+// Four bytes, halves swapped (bits 16-23, 24-31, 0-7, 8-15). false when a
+// byte could not be read; *value is then unchanged.
+bool read_swapped_dword(int16_t handle, uint32_t *value);
+// Steps over length-prefixed items up to and including the record-end
+// byte; returns that byte, or -1 when the data ran out first.
+int16_t skip_to_record_end(int16_t handle);
+bool has_control_char(const uint8_t *text, int32_t length);
+bool is_null_position(uint32_t a, uint32_t b);
+
+// The field-reading protocol: one step per field. check_field returns 0
+// when the caller should decode r bytes (r is then 0 for an absent value
+// or the field's length), or the result the loader must return: a pending
+// status, -57 for an unreadable length byte, or kRecordComplete when the
+// record ended.
+constexpr int16_t kRecordComplete = 0x7FFF;
+int16_t check_field(int16_t r);
+// Reads a numeric field of the given width (1, 2 or 4) into *value;
+// absent leaves it. Returns 0 to go on, or the loader's result as above
+// (kFieldLength for a wrong width). *present, when given, tells whether a
+// value was stored.
+int16_t read_number(int16_t handle, int16_t width, uint32_t *value, bool *present = nullptr);
+// Reads a text field into member (size bytes, NUL-terminated); absent or
+// with control characters leaves it. Returns 0 or the loader's result.
+int16_t read_text(int16_t handle, char *member, int32_t size);
+// Stores a text read by read_field into member, under the text rule.
+void store_text(const uint8_t *field, int16_t length, char *member, int32_t size);
+
+// ---- writing; each returns -1 or the first failing write status ----
+int16_t put_byte_field(int16_t handle, uint16_t value);
+int16_t put_int_field(int16_t handle, uint16_t value);
+int16_t put_dword_field(int16_t handle, uint32_t value);
+int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second);
+int16_t put_text_field(int16_t handle, const char *text);
+int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
+
+// ---- time ----
+// mktime of a local broken-down time, -1 outside a non-negative 32-bit
+// count of seconds; normalises *tm.
+int32_t make_time_local(struct tm *tm);
+// gmtime; false for a negative time.
+bool break_time_utc(int32_t time, struct tm *out);
+
+}  // namespace cardfs
