@@ -119,6 +119,12 @@ typedef struct AreaData {
     uint32_t dataValue2;
 } AreaData;
 
+/* The records' sizes are part of the format (the first byte of the first
+ * three holds it); a compiler that lays them out otherwise stops here. */
+typedef char cardfs_mer_size_check[sizeof(MERStructure) == 128 ? 1 : -1];
+typedef char cardfs_track_size_check[sizeof(TrackStructure) == 36 ? 1 : -1];
+typedef char cardfs_header_size_check[sizeof(HeaderFileStructure) == 12 ? 1 : -1];
+
 /* Transfer heads. */
 CARDFS_API HeaderFileStructure *P2C_InitHeaderFileStructure(HeaderFileStructure *header);
 CARDFS_API int16_t P2C_Do_Save_Start(int16_t handle, HeaderFileStructure *header);
