@@ -134,11 +134,11 @@ int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second) 
     return put_bytes(handle, bytes, 8);
 }
 
-int16_t put_text_field(int16_t handle, const char *text) {
-    size_t length = strlen(text);
+int16_t put_text_field(int16_t handle, const char *text, size_t size) {
+    size_t length = strnlen(text, size);
     int16_t st = FS_Putc(int16_t(length & 0xFF), handle);
     if (st != kOk || length == 0) return st;
-    return FS_Puts(text, handle);
+    return FS_WriteFileEx(handle, text, uint32_t(length));
 }
 
 int32_t make_time_local(struct tm *tm) {

@@ -4,10 +4,12 @@
 // Process-wide state of this layer: g_transfer (transfer.cpp).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <time.h>
 
 #include "cardfs.h"
+#include "volume/volume_internal.h"
 
 namespace cardfs {
 
@@ -62,13 +64,56 @@ int16_t read_text(int16_t handle, char *member, int32_t size);
 // Stores a text read by read_field into member, under the text rule.
 void store_text(const uint8_t *field, int16_t length, char *member, int32_t size);
 
+// Reads one numeric field of the member's own width; an absent value
+// leaves the member as it is. Returns 0 or the loader's result.
+template <typename T>
+int16_t read_member(int16_t handle, T *member) {
+    uint32_t value = uint32_t(*member);
+    int16_t st = read_number(handle, int16_t(sizeof(T)), &value);
+    if (st == 0) *member = static_cast<T>(value);
+    return st;
+}
+
 // ---- writing; each returns -1 or the first failing write status ----
+int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
 int16_t put_byte_field(int16_t handle, uint16_t value);
 int16_t put_int_field(int16_t handle, uint16_t value);
 int16_t put_dword_field(int16_t handle, uint32_t value);
 int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second);
-int16_t put_text_field(int16_t handle, const char *text);
-int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
+// A text member of size bytes: its length byte, then its characters up to
+// the terminator or the member's end.
+int16_t put_text_field(int16_t handle, const char *text, size_t size);
+
+// Writes the fields of a record one after another; after the first failing
+// write nothing more is written and status keeps that failure.
+class FieldWriter {
+public:
+    explicit FieldWriter(int16_t handle) : handle_(handle) {}
+    // Signed byte members go sign-extended: -1 is written as absent.
+    FieldWriter &byte(int8_t v) { return step(status == kOk ? put_byte_field(handle_, uint16_t(int16_t(v))) : status); }
+    FieldWriter &raw_byte(uint16_t v) { return step(status == kOk ? put_byte_field(handle_, v) : status); }
+    FieldWriter &word(uint16_t v) { return step(status == kOk ? put_int_field(handle_, v) : status); }
+    FieldWriter &dword(uint32_t v) { return step(status == kOk ? put_dword_field(handle_, v) : status); }
+    FieldWriter &pair(uint32_t a, uint32_t b) { return step(status == kOk ? put_swapped_dword_pair(handle_, a, b) : status); }
+    FieldWriter &text(const char *t, size_t size) { return step(status == kOk ? put_text_field(handle_, t, size) : status); }
+    FieldWriter &words(const uint16_t *w, int count) {
+        for (int i = 0; i < count; i++) word(w[i]);
+        return *this;
+    }
+    FieldWriter &bytes(const uint8_t *b, int32_t n) { return step(status == kOk ? put_bytes(handle_, b, n) : status); }
+    FieldWriter &end() {
+        static const uint8_t kRecordEndByte = 0xFF;
+        return bytes(&kRecordEndByte, 1);
+    }
+    int16_t status = kOk;
+
+private:
+    FieldWriter &step(int16_t st) {
+        status = st;
+        return *this;
+    }
+    int16_t handle_;
+};
 
 // ---- time ----
 // mktime of a local broken-down time, -1 outside a non-negative 32-bit

@@ -22,9 +22,9 @@
  *    absent time stamp and leaves year and seconds alone.
  *  - With the MER text layout undeclared (neither early nor late) the
  *    writer puts text2 nowhere, as the format says.
- *  - A line header that ends early is complete: FS_LoadLineHeader skips to
- *    the record end; FS_LoadAreaHeader reads the area values from the
- *    fields that follow, as records of other origin may be shortened.
+ *  - A line or area header whose record end comes early (records of other
+ *    origin may be shortened) is complete: the loader returns -1 at once,
+ *    the missing members left at 0, and nothing of the next record is read.
  *  - Times are composed as local time and broken down as UTC; both follow
  *    the process's TZ setting and a 32-bit count of seconds from 1970.
  */

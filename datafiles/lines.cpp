@@ -1,0 +1,117 @@
+// Line and area records: a line header, an area header (the line part and
+// twenty words) and a data record of two double words for either. Zero is
+// an ordinary value here; only the all-ones sentinels are written empty.
+#include <string.h>
+
+#include "datafiles/codec.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+namespace {
+
+constexpr int16_t kNameCapacity = 32;
+
+// lineByte goes zero-extended, so even 0xFF is written as a value.
+void put_line_part(FieldWriter &w, const LineHeader *h) {
+    w.text(h->name, sizeof h->name).word(uint16_t(h->lineId)).raw_byte(h->lineByte).dword(h->lineValue);
+    w.words(h->lineWords, 6);
+}
+
+int16_t read_words(int16_t handle, uint16_t *words, int count) {
+    int16_t st = 0;
+    for (int i = 0; i < count && st == 0; i++) st = read_member(handle, &words[i]);
+    return st;
+}
+
+// kRecordComplete when the record ended inside the line part: a shortened
+// record is complete, and nothing of the next record is consumed.
+int16_t read_line_part(int16_t handle, LineHeader *h) {
+    uint8_t field[kNameCapacity + 1];
+    const int16_t r = read_field(handle, field, kNameCapacity);
+    int16_t st = check_field(r);
+    if (st == 0) store_text(field, r, h->name, int32_t(sizeof h->name));
+    if (st == 0) st = read_member(handle, &h->lineId);
+    if (st == 0) st = read_member(handle, &h->lineByte);
+    if (st == 0) st = read_member(handle, &h->lineValue);
+    if (st == 0) st = read_words(handle, h->lineWords, 6);
+    return st;
+}
+
+// After the last field: steps over whatever precedes the record end, except
+// in format 0, where a record ends with its last field.
+int16_t finish_record(int16_t handle) {
+    if (g_transfer.fileFormat == 0) return kOk;
+    return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
+}
+
+}  // namespace
+}  // namespace cardfs
+
+using namespace cardfs;
+
+extern "C" CARDFS_API void FS_InitLineHeader(LineHeader *header) {
+    if (header != nullptr) memset(header, 0, sizeof *header);
+}
+
+extern "C" CARDFS_API void FS_InitAreaHeader(AreaHeader *header) {
+    if (header != nullptr) memset(header, 0, sizeof *header);
+}
+
+extern "C" CARDFS_API void FS_InitAreaData(AreaData *data) {
+    if (data == nullptr) return;
+    data->dataValue1 = 0;
+    data->dataValue2 = 0;
+}
+
+extern "C" CARDFS_API void FS_InitLineData(AreaData *data) { FS_InitAreaData(data); }
+
+extern "C" CARDFS_API int16_t FS_SaveLineHeader(int16_t handle, LineHeader *header) {
+    if (header == nullptr || header->lineId == 0) return CARDFS_E_ARGUMENT;
+    FieldWriter w(handle);
+    put_line_part(w, header);
+    return w.end().status;
+}
+
+extern "C" CARDFS_API int16_t FS_SaveAreaHeader(int16_t handle, AreaHeader *header) {
+    if (header == nullptr || header->line.lineId == 0) return CARDFS_E_ARGUMENT;
+    FieldWriter w(handle);
+    put_line_part(w, &header->line);
+    return w.words(header->areaWords, 4).words(header->areaTable, 16).end().status;
+}
+
+extern "C" CARDFS_API int16_t FS_SaveAreaData(int16_t handle, AreaData *data) {
+    if (data == nullptr) return CARDFS_E_ARGUMENT;
+    FieldWriter w(handle);
+    return w.dword(data->dataValue1).dword(data->dataValue2).end().status;
+}
+
+extern "C" CARDFS_API int16_t FS_SaveLineData(int16_t handle, AreaData *data) { return FS_SaveAreaData(handle, data); }
+
+extern "C" CARDFS_API int16_t FS_LoadLineHeader(int16_t handle, LineHeader *header) {
+    if (header == nullptr) return CARDFS_E_ARGUMENT;
+    FS_InitLineHeader(header);
+    const int16_t st = read_line_part(handle, header);
+    if (st == kRecordComplete) return kOk;
+    return st != 0 ? st : finish_record(handle);
+}
+
+extern "C" CARDFS_API int16_t FS_LoadAreaHeader(int16_t handle, AreaHeader *header) {
+    if (header == nullptr) return CARDFS_E_ARGUMENT;
+    FS_InitAreaHeader(header);
+    int16_t st = read_line_part(handle, &header->line);
+    if (st == 0) st = read_words(handle, header->areaWords, 4);
+    if (st == 0) st = read_words(handle, header->areaTable, 16);
+    if (st == kRecordComplete) return kOk;
+    return st != 0 ? st : finish_record(handle);
+}
+
+extern "C" CARDFS_API int16_t FS_LoadAreaData(int16_t handle, AreaData *data) {
+    if (data == nullptr) return CARDFS_E_ARGUMENT;
+    FS_InitAreaData(data);
+    int16_t st = read_member(handle, &data->dataValue1);
+    if (st == 0) st = read_member(handle, &data->dataValue2);
+    if (st == kRecordComplete) return kOk;
+    return st != 0 ? st : finish_record(handle);
+}
+
+extern "C" CARDFS_API int16_t FS_LoadLineData(int16_t handle, AreaData *data) { return FS_LoadAreaData(handle, data); }

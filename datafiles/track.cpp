@@ -1,0 +1,82 @@
+// Track records: a point is a coordinate pair (first coordinate first) and
+// ten optional small values; a break between two segments is the null
+// position with one empty field.
+#include "datafiles/codec.h"
+#include "volume/volume_internal.h"
+
+namespace cardfs {
+namespace {
+
+const uint8_t kBreakRecord[10] = {0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x00, 0xFF};
+
+int16_t read_point_fields(int16_t handle, TrackStructure *t) {
+    int16_t st = read_member(handle, &t->byte1);
+    if (st == 0) st = read_member(handle, &t->byte2);
+    if (st == 0) st = read_member(handle, &t->byte3);
+    if (st == 0) st = read_member(handle, &t->byte4);
+    if (st == 0) st = read_member(handle, &t->word1);
+    if (st == 0) st = read_member(handle, &t->dword1);
+    if (st == 0) st = read_member(handle, &t->word2);
+    if (st == 0) st = read_member(handle, &t->dword2);
+    if (st == 0) st = read_member(handle, &t->word3);
+    if (st == 0) st = read_member(handle, &t->word4);
+    return st;
+}
+
+int16_t write_point(int16_t handle, const TrackStructure *t) {
+    FieldWriter w(handle);
+    w.pair(uint32_t(t->coord1), uint32_t(t->coord2)).byte(t->byte1).byte(t->byte2).byte(t->byte3).byte(t->byte4);
+    w.word(uint16_t(t->word1)).dword(t->dword1).word(t->word2).dword(t->dword2).word(t->word3).word(t->word4);
+    return w.end().status;
+}
+
+}  // namespace
+}  // namespace cardfs
+
+using namespace cardfs;
+
+extern "C" CARDFS_API void P2C_InitTrackStructure(TrackStructure *track) {
+    if (track == nullptr) return;
+    track->size = 36;
+    track->coord1 = 0;
+    track->coord2 = 0;
+    track->byte1 = track->byte2 = track->byte3 = track->byte4 = -1;
+    track->word1 = -1;
+    track->dword1 = 0xFFFFFFFF;
+    track->word2 = 0xFFFF;
+    track->dword2 = 0xFFFFFFFF;
+    track->word3 = 0xFFFF;
+    track->word4 = 0xFFFF;
+}
+
+extern "C" CARDFS_API int16_t C2P_LoadFileOfTrack(int16_t handle, TrackStructure *track) {
+    if (track == nullptr) return CARDFS_E_ARGUMENT;
+    P2C_InitTrackStructure(track);
+    uint32_t first = 0, second = 0;
+    if (!read_swapped_dword(handle, &first) || !read_swapped_dword(handle, &second)) return kNoRecord;
+    int16_t st = int16_t(GetErrno());
+    if (st != kOk) return st;
+    if (is_null_position(first, second)) {
+        track->byte2 = 0;
+    } else {
+        uint32_t factor = g_transfer.scaleByFour ? 4 : 1;
+        track->coord1 = int32_t(first * factor);
+        track->coord2 = int32_t(second * factor);
+        st = read_point_fields(handle, track);
+        if (st == kRecordComplete) return kOk;
+        if (st != 0) return st;
+    }
+    // A format 0 record ends with its last field.
+    if (g_transfer.fileFormat == 0) return kOk;
+    return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
+}
+
+extern "C" CARDFS_API int16_t P2C_Create_File_Add_Break(int16_t handle) {
+    return put_bytes(handle, kBreakRecord, int32_t(sizeof kBreakRecord));
+}
+
+extern "C" CARDFS_API int16_t P2C_Track_File_Add_Data(int16_t handle, TrackStructure *track) {
+    if (track == nullptr) return CARDFS_E_ARGUMENT;
+    if (track->byte2 == 0) return P2C_Create_File_Add_Break(handle);
+    return write_point(handle, track);
+}
