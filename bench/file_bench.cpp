@@ -28,6 +28,15 @@
 // open+read+close with FS_ReadFileEx and open+write+close with
 // FS_WriteFileEx within 3x their memcpy baseline.
 //
+// Field-data records (Records/...): 100,000 track points and 10,000 MER
+// records are written with P2C_Track_File_Add_Data / P2C_MER_File_Add_Data
+// after a transfer head, and loaded with C2P_LoadFileOfTrack /
+// C2P_LoadFileOfMER, on the 4 MiB cartridge (the track file does not fit a
+// diskette). Each timed iteration covers open + head + records + close.
+// Counters: items_per_second (records), file_KiB, and for loading
+// x_readfileex, the load time divided by the time of reading the same file's
+// bytes with FS_ReadFileEx in the same iteration (target: at most 4).
+//
 // The flash card holds 1 MiB in all, of which 1664 blocks of 510 data
 // bytes are free for files; its file is 768 KiB and every per-MiB figure is
 // scaled to 1 MiB.
@@ -431,7 +440,171 @@ void BM_Baseline(benchmark::State &state, const MediumKind *kind, bool writing) 
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.payload.size()));
 }
 
+// ---------------------------------------------------------------------------
+// Field-data records.
+
+constexpr double kRecordTarget = 4.0;
+constexpr int kTrackPoints = 100000;
+constexpr int kMerRecords = 10000;
+
+struct RecordResult {
+    double recordsPerSec = 0, libUs = 0, readUs = 0;
+    bool loading = false;
+};
+std::map<std::string, RecordResult> gRecordResults;
+std::vector<std::string> gRecordOrder;
+
+enum class RecordKind { Track, MER };
+
+// Record i of a file: every value varies, a few members stay absent.
+void fillTrack(TrackStructure &t, int i) {
+    P2C_InitTrackStructure(&t);
+    t.coord1 = 5000000 + i * 7, t.coord2 = -3000000 + i * 3;
+    t.byte1 = static_cast<int8_t>(i % 100), t.word1 = static_cast<int16_t>(i % 30000);
+    t.dword1 = static_cast<uint32_t>(i) * 2654435761u;
+}
+void fillMER(MERStructure &m, int i) {
+    P2C_InitMERStructure(&m);
+    m.coord1 = 5000000 + i * 11, m.coord2 = -3000000 + i * 5;
+    std::snprintf(m.text1, sizeof m.text1, "Point %d", i);
+    std::snprintf(m.text2, sizeof m.text2, "Survey area %d, line %d", i % 97, i % 13);
+    m.byte1 = static_cast<int8_t>(i % 50), m.word1 = static_cast<int16_t>(i);
+    m.time = 1300000000 + i * 60, m.dword1 = static_cast<uint32_t>(i) * 40503u, m.flag = static_cast<uint8_t>(i & 1);
+}
+
+const char *recordFile(RecordKind k) { return k == RecordKind::Track ? "TRACK.001" : "MER.001"; }
+int recordCount(RecordKind k) { return k == RecordKind::Track ? kTrackPoints : kMerRecords; }
+
+// Writes the whole file; -1 or the first failing status.
+int16_t writeRecords(RecordKind k) {
+    int16_t h = FS_OpenW(recordFile(k));
+    if (h < 0) return h;
+    HeaderFileStructure head;
+    int16_t st = P2C_Do_Save_Start(h, P2C_InitHeaderFileStructure(&head));
+    TrackStructure t;
+    MERStructure m;
+    for (int i = 0; i < recordCount(k) && st == CARDFS_OK; i++) {
+        if (k == RecordKind::Track) {
+            fillTrack(t, i);
+            st = P2C_Track_File_Add_Data(h, &t);
+        } else {
+            fillMER(m, i);
+            st = P2C_MER_File_Add_Data(h, &m);
+        }
+    }
+    int16_t closed = FS_CloseW(h);
+    return st != CARDFS_OK ? st : closed;
+}
+
+// Loads every record and checks a few members; the number loaded, or -1.
+int loadRecords(RecordKind k) {
+    int16_t h = FS_OpenR(recordFile(k));
+    if (h < 0) return -1;
+    int16_t sec, pri;
+    int n = C2P_Do_Load_Start(h, 1, &sec, &pri) == CARDFS_OK ? 0 : -1;
+    TrackStructure t;
+    MERStructure m;
+    for (int16_t st; n >= 0; n++) {
+        st = k == RecordKind::Track ? C2P_LoadFileOfTrack(h, &t) : C2P_LoadFileOfMER(h, &m);
+        if (st == CARDFS_R_NO_RECORD) break;
+        int32_t c1 = k == RecordKind::Track ? t.coord1 : m.coord1;
+        if (st != CARDFS_OK || c1 != 5000000 + n * (k == RecordKind::Track ? 7 : 11)) n = -2;
+    }
+    (void)GetErrno();
+    FS_CloseR(h);
+    return n;
+}
+
+// The file's bytes with FS_ReadFileEx, in runs of kRunBytes.
+int16_t readRecordBytes(RecordKind k, std::vector<uint8_t> &out) {
+    int16_t h = FS_OpenR(recordFile(k));
+    if (h < 0) return h;
+    int16_t st = CARDFS_OK;
+    for (size_t off = 0; off < out.size() && st == CARDFS_OK; off += kRunBytes)
+        st = FS_ReadFileEx(h, out.data() + off, static_cast<uint32_t>(std::min(kRunBytes, out.size() - off)));
+    FS_CloseR(h);
+    return st;
+}
+
+void BM_Records(benchmark::State &state, RecordKind k, bool loading) {
+    const MediumKind cartridge = kMedia[2];
+    Bench b(cartridge);
+    std::string name = std::string("Records/") + (k == RecordKind::Track ? "Track" : "MER") + (loading ? "/Load" : "/Write");
+    if (b.formatAndMount() != CARDFS_OK || writeRecords(k) != CARDFS_OK) {
+        state.SkipWithError("writing the record file failed");
+        return;
+    }
+    uint32_t bytes = 0;  // the file's size, counted once outside the timing
+    if (int16_t h = FS_OpenR(recordFile(k)); h >= 0) {
+        while (FS_Getc(h) != -1) bytes++;
+        FS_CloseR(h);
+    }
+    (void)GetErrno();
+    double libSec = 0, readSec = 0;
+    std::vector<uint8_t> raw;
+    for (auto _ : state) {
+        double s = 0;
+        if (loading) {
+            auto t0 = Clock::now();
+            int n = loadRecords(k);
+            s = std::chrono::duration<double>(Clock::now() - t0).count();
+            if (n != recordCount(k)) {
+                state.SkipWithError(("loading gave " + std::to_string(n) + " records").c_str());
+                return;
+            }
+            raw.resize(bytes);
+            t0 = Clock::now();
+            int16_t st = readRecordBytes(k, raw);
+            readSec += std::chrono::duration<double>(Clock::now() - t0).count();  // not in the reported time
+            if (st != CARDFS_OK) {
+                state.SkipWithError("FS_ReadFileEx of the record file failed");
+                return;
+            }
+        } else {
+            if (b.formatAndMount() != CARDFS_OK) {  // not timed
+                state.SkipWithError("format/mount failed");
+                return;
+            }
+            auto t0 = Clock::now();
+            int16_t st = writeRecords(k);
+            s = std::chrono::duration<double>(Clock::now() - t0).count();
+            if (st != CARDFS_OK) {
+                state.SkipWithError(("writing records failed with status " + std::to_string(st)).c_str());
+                return;
+            }
+        }
+        state.SetIterationTime(s);
+        libSec += s;
+    }
+    const double iters = static_cast<double>(state.iterations());
+    RecordResult r;
+    r.loading = loading;
+    r.libUs = libSec / iters * 1e6;
+    r.readUs = readSec / iters * 1e6;
+    r.recordsPerSec = recordCount(k) / (libSec / iters);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * recordCount(k));
+    state.counters["file_KiB"] = bytes / 1024.0;
+    if (loading) state.counters["x_readfileex"] = r.libUs / r.readUs;
+    if (gRecordResults.find(name) == gRecordResults.end()) gRecordOrder.push_back(name);
+    gRecordResults[name] = r;
+}
+
 void printSummary() {
+    if (!gRecordOrder.empty()) {
+        std::printf("\ncardfs record benchmark summary (x ReadFileEx = load time / FS_ReadFileEx time of the same file)\n");
+        std::printf("%-28s %12s %10s %14s %13s  %s\n", "benchmark", "records/s", "lib us", "ReadFileEx us", "x ReadFileEx",
+                    "target");
+        for (const std::string &name : gRecordOrder) {
+            const RecordResult &r = gRecordResults[name];
+            if (!r.loading) {
+                std::printf("%-28s %12.0f %10.0f\n", name.c_str(), r.recordsPerSec, r.libUs);
+                continue;
+            }
+            double ratio = r.libUs / r.readUs;
+            std::printf("%-28s %12.0f %10.0f %14.0f %13.2f  %s\n", name.c_str(), r.recordsPerSec, r.libUs, r.readUs, ratio,
+                        ratio <= kRecordTarget ? "<= 4x: met" : "<= 4x: MISSED");
+        }
+    }
     if (gOrder.empty()) return;
     std::printf("\ncardfs file benchmark summary (device operations per MiB of file data;\n"
                 "x memcpy = library time / memcpy time of the block bytes moved)\n");
@@ -466,6 +639,13 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(("Baseline/" + m + "/memcpy_write").c_str(), BM_Baseline, &kind, true)
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
+    }
+    for (RecordKind k : {RecordKind::Track, RecordKind::MER}) {
+        const std::string m = k == RecordKind::Track ? "Track" : "MER";
+        for (bool loading : {false, true})
+            benchmark::RegisterBenchmark(("Records/" + m + (loading ? "/Load" : "/Write")).c_str(), BM_Records, k, loading)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
