@@ -14,12 +14,12 @@ static const uint8_t kAbsent[1] = {0};
 
 int16_t read_field(int16_t handle, uint8_t *buffer, int16_t capacity) {
     buffer[0] = 0;
-    int16_t length = FS_Getc(handle);
+    int16_t length = next_byte(handle);
     if (length == kEnd || length == int16_t(g_transfer.recordEnd) || length == 0) return length;
     int16_t n = length < capacity ? length : capacity;
     FS_ReadFile(handle, buffer, n);
     buffer[n] = 0;
-    for (int16_t i = n; i < length; i++) FS_Getc(handle);
+    for (int16_t i = n; i < length; i++) next_byte(handle);
     return n;
 }
 
@@ -32,7 +32,7 @@ uint32_t field_to_dword(const uint8_t *b) {
 bool read_swapped_dword(int16_t handle, uint32_t *value) {
     uint32_t b[4];
     for (uint32_t &byte : b) {
-        int16_t c = FS_Getc(handle);
+        int16_t c = next_byte(handle);
         if (c == kEnd) return false;
         byte = uint32_t(c);
     }
@@ -41,11 +41,11 @@ bool read_swapped_dword(int16_t handle, uint32_t *value) {
 }
 
 int16_t skip_to_record_end(int16_t handle) {
-    int16_t b = FS_Getc(handle);
+    int16_t b = next_byte(handle);
     while (b != kEnd) {
         if (b == int16_t(g_transfer.recordEnd)) return b;
-        for (int16_t i = 0; i < b; i++) FS_Getc(handle);
-        b = FS_Getc(handle);
+        for (int16_t i = 0; i < b; i++) next_byte(handle);
+        b = next_byte(handle);
     }
     return kEnd;
 }
@@ -54,10 +54,6 @@ bool has_control_char(const uint8_t *text, int32_t length) {
     for (int32_t i = 0; i < length; i++)
         if (text[i] < 0x20 || text[i] == 0x7F) return true;
     return false;
-}
-
-bool is_null_position(uint32_t a, uint32_t b) {
-    return (a == 0x7FFFFFFF && b == 0x7FFFFFFF) || (a == 0x7FFF && b == 0x7FFF);
 }
 
 int16_t check_field(int16_t r) {
@@ -93,6 +89,16 @@ int16_t read_text(int16_t handle, char *member, int32_t size) {
     int16_t st = check_field(r);
     if (st == 0) store_text(field, r, member, size);
     return st;
+}
+
+bool BufferedRecord::skip_to_record_end() {
+    const uint8_t recordEnd = uint8_t(g_transfer.recordEnd);
+    for (;;) {
+        const uint8_t *b = take(1);
+        if (b == nullptr) return false;
+        if (*b == recordEnd) return true;
+        if (take(*b) == nullptr) return false;
+    }
 }
 
 int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count) {

@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include "cardfs.h"
+#include "files/files_internal.h"
 #include "volume/volume_internal.h"
 
 namespace cardfs {
@@ -44,7 +45,9 @@ bool read_swapped_dword(int16_t handle, uint32_t *value);
 // byte; returns that byte, or -1 when the data ran out first.
 int16_t skip_to_record_end(int16_t handle);
 bool has_control_char(const uint8_t *text, int32_t length);
-bool is_null_position(uint32_t a, uint32_t b);
+inline bool is_null_position(uint32_t a, uint32_t b) {
+    return (a == 0x7FFFFFFF && b == 0x7FFFFFFF) || (a == 0x7FFF && b == 0x7FFF);
+}
 
 // The field-reading protocol: one step per field. check_field returns 0
 // when the caller should decode r bytes (r is then 0 for an absent value
@@ -73,6 +76,39 @@ int16_t read_member(int16_t handle, T *member) {
     if (st == 0) *member = static_cast<T>(value);
     return st;
 }
+
+// The unread bytes of the current block of a file open for reading, for
+// loaders that parse a whole record in place when it lies there complete
+// and nothing is pending. A loader that finds the record incomplete or
+// unusual leaves the bytes alone and reads it field by field instead, so
+// what the caller sees is the same either way.
+class BufferedRecord {
+public:
+    explicit BufferedRecord(int16_t handle) {
+        if (g_status != kOk || handle < 0 || handle >= kRecords || handle == g_files.writer) return;
+        FileInfo &r = g_files.records[handle];
+        if (r.device == nullptr || r.position < 0 || r.position > r.limit || r.limit > kBufferSize) return;
+        record_ = &r;
+        start_ = at_ = r.buffer + r.position;
+        end_ = r.buffer + r.limit;
+    }
+    bool usable() const { return start_ != nullptr; }
+    // The next n bytes, or null when the block ends first.
+    const uint8_t *take(int32_t n) {
+        if (end_ - at_ < n) return nullptr;
+        const uint8_t *p = at_;
+        at_ += n;
+        return p;
+    }
+    // Steps over length-prefixed items through the record-end byte.
+    bool skip_to_record_end();
+    // Marks the bytes taken as read.
+    void commit() { record_->position = int16_t(record_->position + (at_ - start_)); }
+
+private:
+    FileInfo *record_ = nullptr;
+    const uint8_t *start_ = nullptr, *at_ = nullptr, *end_ = nullptr;
+};
 
 // ---- writing; each returns -1 or the first failing write status ----
 int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);

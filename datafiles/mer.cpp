@@ -105,7 +105,7 @@ void decode_stamp(const uint8_t d[4], MERStructure *mer, struct tm *kept, bool *
 }
 
 int16_t read_stamp(int16_t handle, MERStructure *mer, struct tm *kept, bool *present) {
-    const int16_t length = FS_Getc(handle);
+    const int16_t length = next_byte(handle);
     const int16_t st = check_field(length);
     if (st != 0 || length == 0) return st;
     if (length != 4) return kFieldLength;

@@ -27,7 +27,7 @@ void date_time_defaults(int16_t out[kDateTimeCount]) {
 
 // Reads the format byte and sets recordEnd; false for a byte outside 0..5.
 bool read_format(int16_t handle) {
-    int16_t c = FS_Getc(handle);
+    int16_t c = next_byte(handle);
     g_transfer.fileFormat = uint16_t(c);
     if (c < 0 || c > 5) return false;
     g_transfer.recordEnd = c != 0 ? 0xFF : 0x00;
@@ -40,23 +40,23 @@ bool read_format(int16_t handle) {
 bool read_date_time(int16_t handle, int16_t out[kDateTimeCount]) {
     const int16_t absent = g_transfer.fileFormat != 0 ? 0x00 : 0xFF;
     date_time_defaults(out);
-    int16_t b = FS_Getc(handle);
+    int16_t b = next_byte(handle);
     if (b == int16_t(g_transfer.recordEnd) && b != absent) return true;
     if (b == 2) {
-        out[kTime1] = FS_Getc(handle);
-        out[kTime2] = FS_Getc(handle);
+        out[kTime1] = next_byte(handle);
+        out[kTime2] = next_byte(handle);
     } else if (b != kEnd && b != absent) {
         return false;
     }
-    b = FS_Getc(handle);
+    b = next_byte(handle);
     if (b == 1)
-        out[kYear] = FS_Getc(handle);
+        out[kYear] = next_byte(handle);
     else if (b != kEnd && b != absent)
         return false;
-    b = FS_Getc(handle);
+    b = next_byte(handle);
     if (b == 2) {
-        out[kDate1] = FS_Getc(handle);
-        out[kDate2] = FS_Getc(handle);
+        out[kDate1] = next_byte(handle);
+        out[kDate2] = next_byte(handle);
     } else if (b != kEnd && b != absent) {
         return false;
     }
@@ -154,7 +154,7 @@ extern "C" CARDFS_API int16_t C2P_Do_Load_StartEx(int16_t handle, int16_t select
     g_transfer.scaleByFour = 0;
     g_transfer.merTextLayout = 2;
     if (g_transfer.fileFormat == kFormat) return read_start_record(handle, info);
-    if (FS_Getc(handle) == int16_t(g_transfer.recordEnd)) return kOk;
+    if (next_byte(handle) == int16_t(g_transfer.recordEnd)) return kOk;
     return skip_to_record_end(handle) == kEnd ? int16_t(CARDFS_E_EOF) : kOk;
 }
 

@@ -50,6 +50,16 @@ struct OpenFiles {
 extern OpenFiles g_files;
 
 void reset_open_files();
+// FS_Getc without the call while the next byte is in the record's buffer;
+// the record readers take every byte through it.
+inline int16_t next_byte(int16_t handle) {
+    if (handle >= 0 && handle < kRecords && handle != g_files.writer) {
+        FileInfo &r = g_files.records[handle];
+        if (r.device != nullptr && r.position >= 0 && r.position < r.limit && r.limit <= 1024)
+            return r.buffer[r.position++];
+    }
+    return FS_Getc(handle);
+}
 // A free handle, or -51 (stored).
 int16_t find_free_record();
 void release_record(int16_t handle);

@@ -240,6 +240,35 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
     }
 }
 
+// Many points, some fields absent, so that records straddle block ends and
+// every way through the loader is taken.
+TEST(TrackFiles, LongTrackAcrossBlocks) {
+    Vol v;
+    std::vector<TrackStructure> points(700);
+    for (size_t i = 0; i < points.size(); i++) {
+        TrackStructure &p = points[i];
+        P2C_InitTrackStructure(&p);
+        p.coord1 = int32_t(i * 7919), p.coord2 = -int32_t(i);
+        if (i % 3) p.byte1 = int8_t(i), p.word1 = int16_t(i * 3);
+        if (i % 5) p.dword1 = uint32_t(i * 100003), p.word4 = uint16_t(i);
+        if (i % 11 == 0) p.byte2 = 0;  // a break
+    }
+    const std::string name = v.make([&](int16_t h) {
+        EXPECT_EQ(saveStart(h, 0xC0, 0xC0), -1);
+        for (TrackStructure &p : points) EXPECT_EQ(P2C_Track_File_Add_Data(h, &p), -1);
+    });
+    In in(name);
+    ASSERT_EQ(in.start(), -1);
+    TrackStructure back, gap;
+    P2C_InitTrackStructure(&gap);
+    gap.byte2 = 0;
+    for (const TrackStructure &p : points) {
+        ASSERT_EQ(C2P_LoadFileOfTrack(in.h, &back), -1);
+        EXPECT_EQ(show(back), show(p.byte2 == 0 ? gap : p));
+    }
+    EXPECT_TRUE(C2P_LoadFileOfTrack(in.h, &back) == 128 && GetErrno() == -57);
+}
+
 TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
     Vol v;
     LineHeader line, lineBack;
