@@ -37,9 +37,13 @@ int16_t read_line_part(int16_t handle, LineHeader *h) {
     return st;
 }
 
-// After the last field: steps over whatever precedes the record end, except
-// in format 0, where a record ends with its last field.
-int16_t finish_record(int16_t handle) {
+// The loader's result from the status of its last field: a record that
+// ended is complete; after the last field the loader steps over whatever
+// precedes the record end, except in format 0, where a record ends with
+// its last field.
+int16_t finish_record(int16_t handle, int16_t st) {
+    if (st == kRecordComplete) return kOk;
+    if (st != 0) return st;
     if (g_transfer.fileFormat == 0) return kOk;
     return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
 }
@@ -90,9 +94,7 @@ extern "C" CARDFS_API int16_t FS_SaveLineData(int16_t handle, AreaData *data) { 
 extern "C" CARDFS_API int16_t FS_LoadLineHeader(int16_t handle, LineHeader *header) {
     if (header == nullptr) return CARDFS_E_ARGUMENT;
     FS_InitLineHeader(header);
-    const int16_t st = read_line_part(handle, header);
-    if (st == kRecordComplete) return kOk;
-    return st != 0 ? st : finish_record(handle);
+    return finish_record(handle, read_line_part(handle, header));
 }
 
 extern "C" CARDFS_API int16_t FS_LoadAreaHeader(int16_t handle, AreaHeader *header) {
@@ -101,8 +103,7 @@ extern "C" CARDFS_API int16_t FS_LoadAreaHeader(int16_t handle, AreaHeader *head
     int16_t st = read_line_part(handle, &header->line);
     if (st == 0) st = read_words(handle, header->areaWords, 4);
     if (st == 0) st = read_words(handle, header->areaTable, 16);
-    if (st == kRecordComplete) return kOk;
-    return st != 0 ? st : finish_record(handle);
+    return finish_record(handle, st);
 }
 
 extern "C" CARDFS_API int16_t FS_LoadAreaData(int16_t handle, AreaData *data) {
@@ -110,8 +111,7 @@ extern "C" CARDFS_API int16_t FS_LoadAreaData(int16_t handle, AreaData *data) {
     FS_InitAreaData(data);
     int16_t st = read_member(handle, &data->dataValue1);
     if (st == 0) st = read_member(handle, &data->dataValue2);
-    if (st == kRecordComplete) return kOk;
-    return st != 0 ? st : finish_record(handle);
+    return finish_record(handle, st);
 }
 
 extern "C" CARDFS_API int16_t FS_LoadLineData(int16_t handle, AreaData *data) { return FS_LoadAreaData(handle, data); }

@@ -1,4 +1,5 @@
-/* A plain C99 host that sees nothing but cardfs.h: its own RAM diskette, format, write, list, read. */
+/* A plain C99 host that sees nothing but cardfs.h: its own RAM diskette; files written, listed and
+ * read; field-data files and a tag stream written and read back. */
 #include <stdio.h>
 #include <string.h>
 
@@ -17,19 +18,13 @@ static void check(int ok, const char *what) {
     if (!ok) printf("FAILED: %s\n", what), failures++;
 }
 
-int main(void) {
-    DeviceDescriptor desc = {0}, *table[2] = {NULL, NULL};
+static void check_files(void) {
     unsigned char content[1300], back[1400];
     DirScan scan;
     DirEntry entry;
     int16_t h;
     int i, found = 0;
-    desc.WriteBlock = diskWrite, desc.ReadBlock = diskRead, desc.PrepareMedium = diskSetup, desc.InitDevice = diskSetup;
-    table[0] = &desc;
     for (i = 0; i < (int)sizeof content; i++) content[i] = (unsigned char)(i * 7 + 3);
-    check(FS_SetDeviceTable(table) == -1 && FS_Init(NULL) == -6, "blank disk holds no volume");
-    check(FS_Format("A:CHOST") == -1 && memcmp(disk[0], "DDOSCHOST   ", 12) == 0, "format");
-    check(FS_Init(NULL) == -1, "mount");
     h = FS_OpenW("hello.1");
     check(FS_Puts("hi\n", h) == -1 && FS_WriteFileEx(h, content, sizeof content) == -1 && FS_CloseW(h) == -1, "write");
     check(FS_OpenDir(NULL, &scan) == -1, "FS_OpenDir");
@@ -41,6 +36,51 @@ int main(void) {
     check(FS_ReadFileEx(h, back, 3 + sizeof content) == -1, "FS_ReadFileEx");
     check(memcmp(back, "hi\n", 3) == 0 && memcmp(back + 3, content, sizeof content) == 0, "content read back");
     check(FS_Getc(h) == -1 && GetErrno() == -57 && FS_CloseR(h) == -1, "end of file");
+}
+
+static void check_datafiles(void) {
+    HeaderFileStructure head;
+    MERStructure mer, merBack;
+    TrackStructure point, pointBack;
+    TagRecord tag = {25, 0x1234};
+    LoadStartInfo info;
+    int16_t h, sec = 0, pri = 0;
+    P2C_InitHeaderFileStructure(&head), P2C_InitMERStructure(&mer), P2C_InitTrackStructure(&point);
+    check(head.size == 12 && mer.size == 128 && point.size == 36, "structures know their size");
+    mer.coord1 = 100, mer.coord2 = 200, strcpy(mer.text1, "well"), strcpy(mer.text2, "north"), mer.word1 = 7, mer.flag = 1;
+    point.coord1 = -3, point.coord2 = 4, point.dword1 = 0xCAFEF00Du;
+    h = FS_OpenW("mer.1");
+    check(P2C_Do_Save_Start(h, &head) == -1 && P2C_MER_File_Add_Data(h, &mer) == -1 && FS_CloseW(h) == -1, "write MER file");
+    h = FS_OpenW("track.2");
+    check(P2C_Do_Save_Start(h, &head) == -1 && P2C_Track_File_Add_Data(h, &point) == -1 && FS_CloseW(h) == -1, "write track file");
+    h = FS_OpenW("tags.3");
+    check(FS_SaveWordTag(h, &tag) == -1 && FS_SaveEndTag(h) == -1 && FS_CloseW(h) == -1, "write tag stream");
+    h = FS_OpenR("mer.1");
+    check(C2P_Do_Load_StartEx(h, 1, &sec, &pri, &info) == -1 && sec == 0 && pri == 1 && info.value32 == 0, "load start");
+    check(C2P_LoadFileOfMER(h, &merBack) == -1 && merBack.coord1 == 100 && merBack.coord2 == 200 && merBack.word1 == 7 &&
+              merBack.flag == 1 && !strcmp(merBack.text1, "well") && !strcmp(merBack.text2, "north") && merBack.byte1 == -1,
+          "MER record read back");
+    check(C2P_LoadFileOfMER(h, &merBack) == 128 && GetErrno() == -57 && FS_CloseR(h) == -1, "MER file ends");
+    h = FS_OpenR("track.2");
+    check(C2P_Do_Load_Start(h, 1, &sec, &pri) == -1 && C2P_LoadFileOfTrack(h, &pointBack) == -1, "load track point");
+    check(pointBack.coord1 == -3 && pointBack.coord2 == 4 && pointBack.dword1 == 0xCAFEF00Du && pointBack.byte2 == -1 &&
+              pointBack.word2 == 0xFFFF && C2P_LoadFileOfTrack(h, &pointBack) == 128 && FS_CloseR(h) == -1,
+          "track point read back");
+    h = FS_OpenR("tags.3");
+    check(FS_ReadTag(h, FS_InitTag(&tag)) == -1 && tag.tagNumber == 25 && tag.tagValue == 0x1234 && FS_ReadTag(h, &tag) == 128,
+          "tag stream read back");
+    FS_CloseR(h);
+}
+
+int main(void) {
+    DeviceDescriptor desc = {0}, *table[2] = {NULL, NULL};
+    desc.WriteBlock = diskWrite, desc.ReadBlock = diskRead, desc.PrepareMedium = diskSetup, desc.InitDevice = diskSetup;
+    table[0] = &desc;
+    check(FS_SetDeviceTable(table) == -1 && FS_Init(NULL) == -6, "blank disk holds no volume");
+    check(FS_Format("A:CHOST") == -1 && memcmp(disk[0], "DDOSCHOST   ", 12) == 0, "format");
+    check(FS_Init(NULL) == -1, "mount");
+    check_files();
+    check_datafiles();
     printf(failures ? "c_host: %d check(s) failed\n" : "c_host: all checks passed\n", failures);
     return failures != 0;
 }
