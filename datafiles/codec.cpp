@@ -101,12 +101,10 @@ bool BufferedRecord::skip_to_record_end() {
     }
 }
 
+// One run instead of a call per byte: the same bytes, and on a failure the
+// same bytes before it, as FS_Putc one by one.
 int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count) {
-    for (int32_t i = 0; i < count; i++) {
-        int16_t st = FS_Putc(bytes[i], handle);
-        if (st != kOk) return st;
-    }
-    return kOk;
+    return count > 0 ? FS_WriteFileEx(handle, bytes, uint32_t(count)) : kOk;
 }
 
 int16_t put_byte_field(int16_t handle, uint16_t value) {
@@ -147,8 +145,9 @@ int16_t put_text_field(int16_t handle, const char *text, size_t size) {
     return FS_WriteFileEx(handle, text, uint32_t(length));
 }
 
+// mktime reads the time-zone settings afresh itself (TZ, or the system's
+// zone file), so a change of TZ between two calls is honoured.
 int32_t make_time_local(struct tm *tm) {
-    tzset();
     tm->tm_isdst = 0;
     time_t t = mktime(tm);
     if (t < 0 || t > INT32_MAX) return -1;
@@ -156,7 +155,6 @@ int32_t make_time_local(struct tm *tm) {
 }
 
 bool break_time_utc(int32_t time, struct tm *out) {
-    tzset();
     if (time < 0) return false;
     time_t t = time;
     return gmtime_r(&t, out) != nullptr;
