@@ -1,5 +1,5 @@
-/* A plain C99 host that sees nothing but cardfs.h: its own RAM diskette; files written, listed and
- * read; field-data files and a tag stream written and read back. */
+/* A plain C99 host that sees nothing but cardfs.h: its own RAM diskette; a file written, listed
+ * and read; a MER file and a tag stream written and read back. */
 #include <stdio.h>
 #include <string.h>
 
@@ -41,18 +41,14 @@ static void check_files(void) {
 static void check_datafiles(void) {
     HeaderFileStructure head;
     MERStructure mer, merBack;
-    TrackStructure point, pointBack;
     TagRecord tag = {25, 0x1234};
     LoadStartInfo info;
     int16_t h, sec = 0, pri = 0;
-    P2C_InitHeaderFileStructure(&head), P2C_InitMERStructure(&mer), P2C_InitTrackStructure(&point);
-    check(head.size == 12 && mer.size == 128 && point.size == 36, "structures know their size");
+    P2C_InitHeaderFileStructure(&head), P2C_InitMERStructure(&mer);
+    check(head.size == 12 && mer.size == 128, "structures know their size");
     mer.coord1 = 100, mer.coord2 = 200, strcpy(mer.text1, "well"), strcpy(mer.text2, "north"), mer.word1 = 7, mer.flag = 1;
-    point.coord1 = -3, point.coord2 = 4, point.dword1 = 0xCAFEF00Du;
     h = FS_OpenW("mer.1");
     check(P2C_Do_Save_Start(h, &head) == -1 && P2C_MER_File_Add_Data(h, &mer) == -1 && FS_CloseW(h) == -1, "write MER file");
-    h = FS_OpenW("track.2");
-    check(P2C_Do_Save_Start(h, &head) == -1 && P2C_Track_File_Add_Data(h, &point) == -1 && FS_CloseW(h) == -1, "write track file");
     h = FS_OpenW("tags.3");
     check(FS_SaveWordTag(h, &tag) == -1 && FS_SaveEndTag(h) == -1 && FS_CloseW(h) == -1, "write tag stream");
     h = FS_OpenR("mer.1");
@@ -61,11 +57,6 @@ static void check_datafiles(void) {
               merBack.flag == 1 && !strcmp(merBack.text1, "well") && !strcmp(merBack.text2, "north") && merBack.byte1 == -1,
           "MER record read back");
     check(C2P_LoadFileOfMER(h, &merBack) == 128 && GetErrno() == -57 && FS_CloseR(h) == -1, "MER file ends");
-    h = FS_OpenR("track.2");
-    check(C2P_Do_Load_Start(h, 1, &sec, &pri) == -1 && C2P_LoadFileOfTrack(h, &pointBack) == -1, "load track point");
-    check(pointBack.coord1 == -3 && pointBack.coord2 == 4 && pointBack.dword1 == 0xCAFEF00Du && pointBack.byte2 == -1 &&
-              pointBack.word2 == 0xFFFF && C2P_LoadFileOfTrack(h, &pointBack) == 128 && FS_CloseR(h) == -1,
-          "track point read back");
     h = FS_OpenR("tags.3");
     check(FS_ReadTag(h, FS_InitTag(&tag)) == -1 && tag.tagNumber == 25 && tag.tagValue == 0x1234 && FS_ReadTag(h, &tag) == 128,
           "tag stream read back");

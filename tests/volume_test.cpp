@@ -1,0 +1,279 @@
+// Device table and mounting, formatting and the volume test checked byte for byte, block
+// allocation and reclamation, the capacity queries, and geometry that cannot hold a volume.
+#include "helpers.h"
+
+using ramdev::Op;
+using ramdev::RamDevice;
+using Ints = std::vector<int>;
+
+namespace {
+Dev own(RamDevice *r) { return Dev(r, ramdev::destroy); }
+void putHeader(RamDevice *r, int block, const char *sig, const char *label, uint8_t version) {
+    uint8_t *p = r->block(block);
+    std::memset(p, 0, r->blockSizeBytes());
+    std::memcpy(p, sig, 4), std::memcpy(p + 4, label, 8);
+    p[12] = uint8_t(r->geometry.totalBlocks), p[13] = uint8_t(r->geometry.totalBlocks >> 8), p[14] = version;
+}
+std::string mountedLabel() {  // entry 0 of a fresh scan is the volume header
+    DirScan s;
+    DirEntry e;
+    return FS_OpenDir(nullptr, &s) != -1 || FS_GetDirEntry(&s, &e) != -1 ? "<none>" : std::string(e.name, 8);
+}
+Bytes blockOf(RamDevice *r, int b) { return Bytes(r->block(b), r->block(b) + r->blockSizeBytes()); }
+Bytes header(size_t size, const char *label8, uint16_t total, uint8_t sizeCode) {
+    Bytes v(size, 0);
+    std::memcpy(v.data(), "DDOS", 4), std::memcpy(v.data() + 4, label8, 8);
+    v[12] = uint8_t(total), v[13] = uint8_t(total >> 8), v[14] = 1, v[15] = sizeCode;
+    return v;
+}
+Bytes mapBlock(size_t size, size_t fullBytes, uint8_t last) {  // in-use bits of the system area
+    Bytes v(size, 0);
+    std::fill(v.begin(), v.begin() + long(fullBytes), 0xFF);
+    return v[fullBytes] = last, v;
+}
+int16_t (*realRead)(DeviceDescriptor *, int16_t, void *);
+int16_t readBlock4Wrong(DeviceDescriptor *d, int16_t block, void *buffer) {
+    int16_t st = realRead(d, block, buffer);
+    if (st == -1 && block == 4) static_cast<uint8_t *>(buffer)[100] ^= 0x10;
+    return st;
+}
+Ints firstBlocks(std::initializer_list<const char *> bases) {
+    Ints v;
+    for (const char *base : bases) {
+        std::string name8 = (base + std::string(8, ' ')).substr(0, 8);
+        DirScan s;
+        DirEntry e{};
+        int first = -1;
+        for (int st = FS_OpenDir(nullptr, &s); st == -1 && first < 0; st = FS_ReadDir(&s))
+            if (FS_GetDirEntry(&s, &e) == -1 && e.extension && !std::memcmp(e.name, name8.data(), 8)) first = e.firstBlock;
+        v.push_back(first);
+    }
+    return v;
+}
+const uint8_t *flashMap(RamDevice *r) {  // map block of the valid system-area copy
+    for (int b = 0; b < r->geometry.firstDataBlock; b++)
+        if (std::memcmp(r->block(b) + 1, "DOS", 3) == 0) return r->block(b + r->geometry.dirBlocks);
+    return nullptr;
+}
+// 512-byte blocks, 8 to a sector; sectors 0-1 system, data sectors 2-5 (map bytes 4-11).
+// Block 16 is marked in use by hand, so allocation goes on in sector 2 whatever came before.
+Dev smallFlash() {
+    Dev f = mounted(ramdev::makeFlash(512, 48, 1, 16, 4096, 6, 2));
+    f->block(1)[4] = 0x03;
+    return f;
+}
+std::vector<long> figures() {  // block size, device size, total, used, free blocks, free bytes
+    return {FS_BlockSize(), FS_DeviceSize(), FS_TotalBlocks(), FS_BlocksUsed(), FS_BlocksFree(), FS_SpaceFree()};
+}
+}  // namespace
+
+TEST(VolumeMount, TableInitDoCdAndNames) {
+    Dev a = own(ramdev::makeDiskette(2880, 0)), b = own(ramdev::makeDiskette(2880, 1));
+    DeviceDescriptor *empty[] = {nullptr}, *gap[] = {a->dev(), nullptr, b->dev(), nullptr};
+    DeviceDescriptor *two[] = {a->dev(), b->dev(), nullptr};
+    ASSERT_EQ(FS_SetDeviceTable(empty), -1);
+    EXPECT_TRUE(FS_Init(nullptr) == -58 && GetErrno() == -58 && GetErrno() == -1);
+    ASSERT_EQ(FS_SetDeviceTable(gap), -1);
+    EXPECT_EQ(FS_SetDeviceTable(nullptr), -58);
+    EXPECT_EQ(FS_GetDevicesNum(), 1) << "a refused table keeps the previous one; the first null ends it";
+    putHeader(a.get(), 0, "DDOS", "VOLA    ", 1), putHeader(b.get(), 0, "DDOS", "VOLB    ", 1);
+    EXPECT_TRUE(FS_Init("B:") == -18 && a->count.of(Op::Init) == 0u);
+    EXPECT_TRUE(FS_Init(nullptr) == -1 && mountedLabel() == "VOLA    " && FS_GetDeviceType() == 2);
+    ASSERT_EQ(FS_SetDeviceTable(two), -1);
+    EXPECT_TRUE(FS_Init("b:") == -1 && mountedLabel() == "VOLB    ");
+    EXPECT_TRUE(NameToDevice("file.1") == b->dev() && NameToDevice("C:") == nullptr && DoCd("A:") == -1);
+    b->initStatus = -321;  // a driver's own code reaches the host unchanged; the current device stays
+    EXPECT_TRUE(DoCd("B:") == -321 && GetErrno() == -321 && FS_GetCurrDeviceLetter() == 0);
+    char name8[8], out[16];  // exactly 8 bytes, no terminator
+    std::memcpy(name8, "ABCDEFGH", 8);
+    EXPECT_TRUE(BuildFileName(out, name8, 123) == 12 && !strcmp(out, "ABCDEFGH.123"));
+    std::memcpy(name8, "DATA\t\n  ", 8);
+    EXPECT_TRUE(BuildFileName(out, name8, 7) == 8 && !strcmp(out, "DATA.007"));
+}
+
+TEST(VolumeMount, HeaderSignatureVersionAndFlashSearch) {
+    Dev a = mounted(ramdev::makeDiskette(), nullptr);
+    const struct { const char *sig; uint8_t version; int16_t want; } cases[] = {
+        {"XDOS", 1, -1}, {"\0DOS", 0, -1}, {"DDOT", 1, -6}, {"DdOS", 1, -6}, {"DDOS", 2, -8}};
+    for (const auto &c : cases) {
+        putHeader(a.get(), 0, c.sig, "VOLUME  ", c.version);
+        EXPECT_EQ(FS_Init(nullptr), c.want) << c.sig + 1 << " v" << int(c.version);
+        EXPECT_EQ(FS_GetCurrDeviceLetter(), c.want == -8 ? -18 : 0) << c.sig + 1;
+    }
+    Dev c = mounted(ramdev::makeFlashCard(), nullptr);
+    auto probes = [&](int16_t want, const char *label) {  // header reads made by a mount
+        c->resetCounters();
+        EXPECT_EQ(FS_Init(nullptr), want);
+        const uint64_t n = c->count.of(Op::ReadBytes);
+        EXPECT_TRUE(!label || mountedLabel() == label) << label;
+        return n;
+    };
+    // Sector 0: an invalidated copy in slot 0, valid ones in slots 2 and 4; one more in sector 1.
+    putHeader(c.get(), 0, "D\0\0\0", "OLD     ", 1), putHeader(c.get(), 34, "DDOS", "LOWER   ", 1);
+    putHeader(c.get(), 68, "DDOS", "HIGHER  ", 2), putHeader(c.get(), 128, "DDOS", "SECTOR1 ", 2);
+    EXPECT_EQ(probes(-1, "LOWER   "), 3u);
+    // Erased sector 0 is probed once; sector 1 has three invalidated copies, then a valid one.
+    std::fill(c->data.begin(), c->data.end(), 0xFF);
+    for (int blk : {128, 145, 162}) putHeader(c.get(), blk, "D\0\0\0", "OLD     ", 1);
+    putHeader(c.get(), 179, "DDOS", "SLOT3   ", 1);
+    EXPECT_EQ(probes(-1, "SLOT3   "), 5u);
+    // Block 119 of a sector lies past its last whole 17-block slot.
+    putHeader(c.get(), 179, "D\0\0\0", "OLD     ", 1), putHeader(c.get(), 128 + 119, "DDOS", "OUTSIDE ", 1);
+    EXPECT_EQ(probes(-6, nullptr), 8u);
+}
+
+TEST(VolumeFormat, DisketteCardAndCartridge) {
+    Dev a = own(ramdev::makeDiskette(2880, 0)), b = own(ramdev::makeDiskette(1440, 1)), card = own(ramdev::makeFlashCard(17));
+    std::fill(a->data.begin(), a->data.end(), 0xA5);
+    std::fill(card->data.begin(), card->data.end(), 0x00);  // PrepareMedium has to erase it
+    DeviceDescriptor *table[] = {a->dev(), b->dev(), card->dev(), nullptr};
+    ASSERT_TRUE(FS_SetDeviceTable(table) == -1 && FS_Init(nullptr) == -6);
+    EXPECT_EQ(FS_Format("A:MYDISK"), -1);
+    EXPECT_EQ(blockOf(a.get(), 0), header(512, "MYDISK  ", 2880, 90));
+    EXPECT_EQ(blockOf(a.get(), 1), Bytes(512, 0));
+    EXPECT_EQ(blockOf(a.get(), 2), mapBlock(512, 0, 0x07));
+    EXPECT_EQ(blockOf(a.get(), 3), Bytes(512, 0xA5)) << "data blocks are not written";
+    EXPECT_EQ(a->count.of(Op::Write), 3u);
+    EXPECT_EQ(FS_Format("B:NAMEISLONG.5"), -1) << "the extension plays no part";
+    EXPECT_EQ(blockOf(b.get(), 0), header(512, "NAMEISLO", 1440, 45));
+    EXPECT_TRUE(FS_Format("C:CARD") == -1 && FS_GetCurrDeviceLetter() == 0) << "the current device does not change";
+    EXPECT_EQ(blockOf(card.get(), 0), header(512, "CARD    ", 2048, 64));
+    for (int blk = 1; blk < 16; blk++) EXPECT_EQ(blockOf(card.get(), blk), Bytes(512, 0)) << blk;
+    EXPECT_EQ(blockOf(card.get(), 16), mapBlock(512, 64, 0));
+    EXPECT_EQ(blockOf(card.get(), 17), Bytes(512, 0xFF));
+    EXPECT_EQ(DoCd("C:"), -1);
+
+    Dev cart = mounted(ramdev::makeFlashCartridge4M(10), "A:CART");
+    EXPECT_EQ(blockOf(cart.get(), 0), header(1024, "CART    ", 4096, 0)) << "the size code wraps to 0";
+    EXPECT_EQ(blockOf(cart.get(), 8), mapBlock(1024, 32, 0));
+    const uint8_t foreign[] = {0xFF, 0x12, 0xFF, 0x12};
+    std::memcpy(cart->block(0), foreign, 4);
+    cart->resetCounters();
+    EXPECT_TRUE(DoCd("A:") == -17 && FS_Format("A:X") == -17);
+    EXPECT_EQ(cart->count.of(Op::Prepare) + cart->count.of(Op::Write), 0u);
+    cart->block(0)[3] = 0xFF;                                  // byte 3 erased: not foreign
+    EXPECT_TRUE(FS_Format("A:XUPS") == -1 && DoCd("A:") == -1);  // another card kind's word at bytes 5 to 8
+    cart->desc.deviceType = 17;                                // the check is for cartridges only
+    std::memcpy(cart->block(0), foreign, 4);
+    EXPECT_EQ(FS_Format("A:X"), -1);
+}
+
+TEST(VolumeTest, PatternsMismatchAndFormat) {
+    Dev d = mounted(ramdev::makeDiskette(2048, 0), nullptr);
+    realRead = d->desc.ReadBlock, d->desc.ReadBlock = readBlock4Wrong;
+    EXPECT_EQ(FS_Test("A:T"), -10);
+    EXPECT_EQ(d->count.of(Op::Write), 4u) << "the test stops at block 4 and does not format";
+    EXPECT_EQ(FS_Init(nullptr), -6);
+    d->desc.ReadBlock = realRead;
+    d->resetCounters();
+    EXPECT_EQ(FS_Test("A:TESTED"), -1);
+    EXPECT_EQ(d->count.of(Op::Write), 12u + 3u) << "blocks 0, 1, 2, 4 ... 1024, then the format's three";
+    for (int b = 4, k = 3; b < 2048; b *= 2, k++) {
+        EXPECT_EQ(d->blockWrites[b] * 10 + d->blockReads[b], 11u) << b;
+        for (size_t i = 0; i < 512; i++) ASSERT_EQ(d->block(b)[i], uint8_t(i + k)) << b;
+    }
+    EXPECT_EQ(blockOf(d.get(), 0), header(512, "TESTED  ", 2048, 64));
+    EXPECT_EQ(FS_Init(nullptr), -1);
+    d->armFault(Op::Write, 3, -321);
+    EXPECT_EQ(FS_Test("A:T"), -321);
+}
+
+TEST(VolumeAlloc, DisketteLowestFreeBlockFirstAndFull) {
+    Dev d = mounted(ramdev::makeDiskette());
+    ASSERT_TRUE(writeFile("A.1", pattern(600, 1)) == -1 && writeFile("B.1", {2}) == -1 && writeFile("C.1", {}) == -1);
+    EXPECT_EQ(firstBlocks({"A", "B", "C"}), (Ints{3, 5, 6}));
+    EXPECT_EQ(d->block(2)[0], 0x7F);
+    ASSERT_EQ(FS_Delete("A.1"), -1);
+    EXPECT_EQ(d->block(2)[0], 0x67);
+    for (const char *name : {"D.1", "E.1", "F.1"}) ASSERT_EQ(writeFile(name, {4}), -1);
+    EXPECT_EQ(firstBlocks({"D", "E", "F"}), (Ints{3, 4, 7}));
+    // 20 blocks: only map bytes 0 and 1 take part, so blocks 16-19 are never handed out.
+    Dev t = mounted(ramdev::makeDiskette(20, 0));
+    ASSERT_EQ(writeFile("BIG.1", pattern(13 * 510, 7)), -1);
+    EXPECT_EQ(FS_OpenW("MORE.1"), -3);
+    EXPECT_EQ(Ints(t->block(2), t->block(2) + 3), (Ints{0xFF, 0xFF, 0}));
+    EXPECT_EQ((Ints{FS_TotalBlocks(), FS_BlocksUsed()}), (Ints{17, 16}));
+    EXPECT_EQ(readBack("BIG.1"), ok(pattern(13 * 510, 7)));
+}
+
+TEST(VolumeAlloc, FlashSkipsStaleBlocksAndErasesDirtySector) {
+    Dev f = smallFlash();
+    f->block(17)[0] = 0x00;  // stale data in a block the map calls free
+    f->block(29)[1] = 0x00;  // and in sector 3, not in use yet
+    ASSERT_EQ(writeFile("S.1", pattern(10, 1)), -1);
+    EXPECT_EQ(firstBlocks({"S"}), Ints{18});
+    ASSERT_NE(flashMap(f.get()), nullptr);
+    EXPECT_EQ(flashMap(f.get())[4], 0x3B) << "16 in use, 17 released, 18 in use";
+    ASSERT_EQ(writeFile("A.1", pattern(5 * 510, 2)), -1);  // 19-23 fill sector 2
+    EXPECT_EQ(f->sectorErases[3], 0u);
+    ASSERT_EQ(writeFile("T.1", {3}), -1);
+    EXPECT_EQ(f->sectorErases[3], 1u) << "a sector taken into use is erased when dirty";
+    EXPECT_TRUE(firstBlocks({"T"}) == Ints{24} && readBack("T.1") == ok({3}));
+}
+
+TEST(VolumeAlloc, FlashReleaseAndReclamation) {
+    Dev f = smallFlash();
+    const int sizes[] = {7, 3, 5, 8};  // blocks 17-23, 24-26, 27-31, 32-39; sector 5 is the spare
+    for (int i = 0; i < 4; i++) ASSERT_EQ(writeFile(std::string(1, char('A' + i)) + ".1", pattern(sizes[i] * 510, i + 1)), -1);
+    EXPECT_EQ(firstBlocks({"A", "B", "C", "D"}), (Ints{17, 24, 27, 32}));
+    EXPECT_EQ((Ints{FS_TotalBlocks(), FS_BlocksUsed()}), (Ints{24, 24}));
+    EXPECT_EQ(FS_OpenW("X.1"), -3) << "nothing released, although the spare is erased";
+    ASSERT_EQ(FS_Delete("B.1"), -1);
+    EXPECT_EQ(flashMap(f.get())[6], 0xEA) << "24-26 released (10), 27 in use";
+    EXPECT_EQ(FS_BlocksUsed(), 21);
+    Bytes before(f->block(27), f->block(32));
+    f->resetCounters();
+    ASSERT_EQ(writeFile("E.1", pattern(600, 5)), -1);
+    EXPECT_EQ(firstBlocks({"A", "C", "E"}), (Ints{17, 27, 24}));
+    EXPECT_EQ(Bytes(f->block(27), f->block(32)), before) << "live blocks keep place and content";
+    for (int b = 43; b < 48; b++) EXPECT_EQ(f->blockWrites[b], 1u) << "copied to the spare: " << b;
+    EXPECT_EQ(std::vector<uint32_t>(f->sectorErases.begin() + 2, f->sectorErases.end()), (std::vector<uint32_t>{0, 1, 0, 1}))
+        << "sector 3 and the spare erased once";
+    for (int b = 40; b < 48; b++) EXPECT_EQ(f->block(b)[0] & f->block(b)[300], 0xFF) << b;
+    const uint8_t *map = flashMap(f.get());
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(Ints(map + 4, map + 12), (Ints{0xFF, 0xFF, 0xCF, 0xFF, 0xFF, 0xFF, 0, 0}))
+        << "24-25 in use, 26 free, 27 in use; the spare stays free";
+    EXPECT_EQ(FS_BlocksUsed(), 23);
+    EXPECT_TRUE(readBack("C.1") == ok(pattern(5 * 510, 3)) && readBack("E.1") == ok(pattern(600, 5)));
+}
+
+TEST(VolumeQueries, Figures) {
+    Dev n = mounted(ramdev::makeDiskette(), nullptr);
+    n->initStatus = -100;
+    ASSERT_EQ(FS_Init(nullptr), -100);
+    EXPECT_EQ(figures(), (std::vector<long>{0xFFEE, -18, -18, -18, -18, -18})) << "no current device";
+    Dev d = mounted(ramdev::makeDiskette(1440, 0));
+    EXPECT_EQ(NameToDevice("C:"), nullptr);  // leaves -18 behind
+    // The reserved blocks share the first data block's map byte, so they count as used.
+    EXPECT_EQ(figures(), (std::vector<long>{512, 720, 1437, 3, 1434, 1434 * 512}));
+    EXPECT_EQ(GetErrno(), -18) << "the queries leave the status alone";
+    int16_t h = FS_OpenW("OPEN.3");
+    for (int i = 0; i < 1100 && h >= 0; i++) ASSERT_EQ(FS_Putc(int16_t(i), h), -1);
+    EXPECT_EQ(FS_BlocksUsed(), 3) << "blocks of an open write are not on the medium's map yet";
+    EXPECT_TRUE(FS_CloseW(h) == -1 && FS_BlocksUsed() == 6);
+    d->armFault(Op::Read, 1, -321);
+    EXPECT_EQ(FS_BlocksUsed(), -321);
+    Dev c = mounted(ramdev::makeFlashCard(18), nullptr);
+    ASSERT_EQ(FS_Init(nullptr), -6);
+    EXPECT_EQ(figures(), (std::vector<long>{512, 1024, 1664, -6, 1670, 1670 * 512})) << "no header copy";
+    ASSERT_EQ(FS_Format("CARD"), -1);
+    EXPECT_EQ(figures(), (std::vector<long>{512, 1024, 1664, 0, 1664, 1664 * 512}));
+}
+
+TEST(VolumeQueries, GeometryThatCannotHoldAVolume) {
+    // 1100 bytes overflow every block buffer; 24 is no multiple of 16; 256-byte blocks cannot
+    // hold the 360-byte map of 2880 blocks; 65 flash sectors; system sectors past the end.
+    for (int variant = 0; variant < 5; variant++) {
+        Dev d = mounted(variant < 3 ? ramdev::makeDiskette() : ramdev::makeFlashCard());
+        const int16_t sizes[] = {1100, 24, 256};
+        if (variant < 3) d->geometry.blockSize = sizes[variant];
+        if (variant == 3) d->flash.sectorCount = 65;
+        if (variant == 4) d->flash.systemSectors = 17;
+        d->resetCounters();
+        EXPECT_EQ(FS_Init(nullptr), -6) << variant;
+        EXPECT_TRUE(variant >= 3 || FS_Format("A:BAD") == -6) << variant;
+        EXPECT_EQ(FS_OpenW("F.1"), -6) << variant;
+        EXPECT_EQ(d->count.of(Op::Read) + d->count.of(Op::Write) + d->count.of(Op::ReadBytes), 0u) << variant;
+    }
+}
