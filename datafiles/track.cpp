@@ -32,45 +32,43 @@ int16_t write_point(int16_t handle, const TrackStructure *t) {
 
 uint32_t swapped(const uint8_t *b) { return uint32_t(b[1]) << 24 | uint32_t(b[0]) << 16 | uint32_t(b[3]) << 8 | b[2]; }
 
-void store_point_field(TrackStructure *t, int i, uint32_t v) {
-    switch (i) {
-    case 0: t->byte1 = int8_t(v); break;
-    case 1: t->byte2 = int8_t(v); break;
-    case 2: t->byte3 = int8_t(v); break;
-    case 3: t->byte4 = int8_t(v); break;
-    case 4: t->word1 = int16_t(v); break;
-    case 5: t->dword1 = v; break;
-    case 6: t->word2 = uint16_t(v); break;
-    case 7: t->dword2 = v; break;
-    case 8: t->word3 = uint16_t(v); break;
-    default: t->word4 = uint16_t(v); break;
-    }
+// Takes one field of the member's width from the block: false when the
+// record cannot be loaded in place; *ended once the record end was met.
+template <typename T>
+bool take_field(BufferedRecord &in, uint8_t recordEnd, T *member, bool *ended) {
+    if (*ended) return true;
+    const uint8_t *length = in.take(1), *data = nullptr;
+    if (length == nullptr) return false;
+    if (*length == recordEnd) return *ended = true;
+    if (*length == 0) return true;
+    if (*length != sizeof(T) || (data = in.take(int32_t(sizeof(T)))) == nullptr) return false;
+    uint32_t v = data[0];
+    if (sizeof(T) >= 2) v |= uint32_t(data[1]) << 8;
+    if (sizeof(T) == 4) v |= uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+    *member = static_cast<T>(v);
+    return true;
 }
 
 // Loads an ordinary point that lies complete and well formed in the current
-// block, as reading it field by field would; false, with nothing read or
-// changed, for anything else.
+// block, as reading it field by field would; false, with nothing read, for
+// anything else (members may then hold values taken so far).
 bool load_in_place(int16_t handle, TrackStructure *t) {
-    static const int8_t kWidth[10] = {1, 1, 1, 1, 2, 4, 2, 4, 2, 2};
     BufferedRecord in(handle);
     const uint8_t *pair = in.usable() ? in.take(8) : nullptr;
     if (pair == nullptr || is_null_position(swapped(pair), swapped(pair + 4))) return false;
-    TrackStructure loaded = *t;
-    const uint8_t recordEnd = uint8_t(g_transfer.recordEnd);
+    TrackStructure &loaded = *t;
+    const uint8_t end = uint8_t(g_transfer.recordEnd);
     bool endedEarly = false;
-    for (int i = 0; i < 10 && !endedEarly; i++) {
-        const uint8_t *length = in.take(1), *data = nullptr;
-        if (length == nullptr) return false;
-        if (*length == recordEnd) endedEarly = true;
-        if (endedEarly || *length == 0) continue;
-        if (*length != kWidth[i] || (data = in.take(*length)) == nullptr) return false;
-        store_point_field(&loaded, i, kWidth[i] == 1 ? data[0] : kWidth[i] == 2 ? uint16_t(field_to_int(data)) : field_to_dword(data));
-    }
+    const bool taken = take_field(in, end, &loaded.byte1, &endedEarly) && take_field(in, end, &loaded.byte2, &endedEarly) &&
+                       take_field(in, end, &loaded.byte3, &endedEarly) && take_field(in, end, &loaded.byte4, &endedEarly) &&
+                       take_field(in, end, &loaded.word1, &endedEarly) && take_field(in, end, &loaded.dword1, &endedEarly) &&
+                       take_field(in, end, &loaded.word2, &endedEarly) && take_field(in, end, &loaded.dword2, &endedEarly) &&
+                       take_field(in, end, &loaded.word3, &endedEarly) && take_field(in, end, &loaded.word4, &endedEarly);
+    if (!taken) return false;
     if (!endedEarly && g_transfer.fileFormat != 0 && !in.skip_to_record_end()) return false;
     const uint32_t factor = g_transfer.scaleByFour ? 4 : 1;
     loaded.coord1 = int32_t(swapped(pair) * factor);
     loaded.coord2 = int32_t(swapped(pair + 4) * factor);
-    *t = loaded;
     in.commit();
     return true;
 }
@@ -98,6 +96,7 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfTrack(int16_t handle, TrackStructure
     if (track == nullptr) return CARDFS_E_ARGUMENT;
     P2C_InitTrackStructure(track);
     if (load_in_place(handle, track)) return kOk;
+    P2C_InitTrackStructure(track);
     uint32_t first = 0, second = 0;
     if (!read_swapped_dword(handle, &first) || !read_swapped_dword(handle, &second)) return kNoRecord;
     int16_t st = int16_t(GetErrno());
