@@ -49,12 +49,14 @@ inline int16_t writeFile(const std::string &name, const Bytes &b) {
     int16_t st = b.empty() ? -1 : FS_WriteFileEx(h, b.data(), uint32_t(b.size())), cl = FS_CloseW(h);
     return st != -1 ? st : cl;
 }
-inline Read readBack(const std::string &name) {
+inline Read readAll(int16_t h) {  // reads an open file to its end (at most 4 MiB) and closes it
     Read r;
-    int16_t h = FS_OpenR(name.c_str()), c;
-    if (h < 0) return r.first = h, r;
-    while (r.second.size() < (1u << 22) && (c = FS_Getc(h)) != -1) r.second.push_back(uint8_t(c));
+    for (int16_t c; r.second.size() < (1u << 22) && (c = FS_Getc(h)) != -1;) r.second.push_back(uint8_t(c));
     return r.first = GetErrno(), FS_CloseR(h), r;
+}
+inline Read readBack(const std::string &name) {
+    const int16_t h = FS_OpenR(name.c_str());
+    return h < 0 ? Read{h, {}} : readAll(h);
 }
 inline Read ok(const Bytes &b) { return {-57, b}; }
 
@@ -70,9 +72,7 @@ struct Vol {  // a freshly formatted RAM diskette, mounted as A:, for the data-f
         return name;
     }
     std::string put(const Bytes &b) {
-        std::string name = "F." + std::to_string(++files);
-        EXPECT_EQ(writeFile(name, b), -1);
-        return name;
+        return make([&](int16_t h) { EXPECT_TRUE(b.empty() || FS_WriteFileEx(h, b.data(), uint32_t(b.size())) == -1); });
     }
 };
 struct In {  // a file open for reading

@@ -19,11 +19,6 @@ int blocksOf(const Model &m, int bs) {
     for (auto &f : m) n += blocksFor(f.second.size(), bs);
     return n;
 }
-Bytes randomBytes(size_t n, std::mt19937 &rng) {
-    Bytes b(n);
-    for (auto &c : b) c = uint8_t(rng());
-    return b;
-}
 std::string spelling(std::string s, std::mt19937 &rng) {  // letter case and leading zeros do not count
     for (char &c : s) c = rng() % 2 ? char(toupper(c)) : c;
     return rng() % 3 ? s : s.insert(s.find('.') + 1, "00");
@@ -39,17 +34,12 @@ int erasedBlocks(RamDevice *d) {  // blocks free without reclaiming a sector, le
 
 void verify(const Model &m, int bs, const std::string &where) {
     DirScan s;
-    ASSERT_EQ(FS_FilesPresent(&s), int16_t(m.size())) << where;
-    ASSERT_EQ(GetErrno(), -4) << where;
-    ASSERT_EQ(FS_BlocksUsed(), blocksOf(m, bs)) << where;
-    Bytes buf;
+    ASSERT_TRUE(FS_FilesPresent(&s) == int16_t(m.size()) && GetErrno() == -4 && FS_BlocksUsed() == blocksOf(m, bs)) << where;
     for (auto &f : m) {
-        int16_t h = FS_OpenR(f.first.c_str());
-        ASSERT_GE(h, 0) << where << " " << f.first;
-        buf.assign(f.second.size() + 1, 0);
+        const int16_t h = FS_OpenR(f.first.c_str());
+        Bytes buf(f.second.size() + 1, 0);
         EXPECT_EQ(FS_ReadFileEx(h, buf.data(), uint32_t(buf.size())), -57) << where << " " << f.first;
-        FS_CloseR(h);
-        ASSERT_TRUE(std::equal(f.second.begin(), f.second.end(), buf.begin())) << where << " " << f.first;
+        ASSERT_TRUE(FS_CloseR(h) == -1 && std::equal(f.second.begin(), f.second.end(), buf.begin())) << where << " " << f.first;
     }
 }
 
@@ -76,7 +66,7 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
             ASSERT_EQ(FS_Init(nullptr), -1) << where;
         } else {
             const size_t n = rng() % 4 ? rng() % (maxFile / 8 + 1) : rng() % (maxFile + 1), need = blocksFor(n, bs);
-            Bytes data = randomBytes(n, rng);
+            Bytes data = pattern(n, rng());
             const bool inject = need > 1 && int(need) < erasedBlocks(d.get()) && rng() % 6 == 0;
             const int16_t h = FS_OpenW(spelling(name, rng).c_str());
             if (m.count(name) || freeBlocks == 0) {
@@ -112,10 +102,8 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
     const int N = d->flash.sectorCount, S = d->flash.systemSectors;
     uint32_t least = UINT32_MAX, sum = 0;
     for (int s = S; s < N; s++) least = std::min(least, d->sectorErases[s]), sum += d->sectorErases[s];
-    EXPECT_GE(fulls, 3);
-    EXPECT_GE(faults, 5);
-    EXPECT_GE(least, 1u);  // every data sector has been erased and used again
-    EXPECT_GE(sum, 4u * uint32_t(N - S));
+    EXPECT_TRUE(fulls >= 3 && faults >= 5) << fulls << " " << faults;
+    EXPECT_TRUE(least >= 1 && sum >= 4u * uint32_t(N - S)) << "every data sector erased and used again";
 }
 
 TEST(Workload, RandomisedOperationsOnFlashCard) {
@@ -129,11 +117,7 @@ TEST(Workload, RandomisedOperationsOnFlashCartridge4M) {
 }
 
 // Power cuts on a small flash medium of 16 sectors of 16 blocks.
-struct Step {
-    char op;  // 'c'reate, 'd'elete, 'r'ename a to b
-    std::string a, b;
-    Bytes data;
-};
+struct Step { char op; std::string a, b; Bytes data; };  // 'c'reate, 'd'elete, 'r'ename a to b
 RamDevice *smallFlash() { return makeFlash(512, 256, 2, 32, 8192, 16, 2); }
 
 // 48 steps rotating the system area round both sectors; past `budget` blocks, sectors are reclaimed.
@@ -144,17 +128,15 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
     while (out.size() < 48) {
         const std::string a = "p" + std::to_string(rng() % 12) + ".1", b = "p" + std::to_string(rng() % 12) + ".1";
         if (!m.count(a)) {
-            Bytes data = randomBytes(rng() % (maxBlocks * 510), rng);
+            Bytes data(rng() % (maxBlocks * 510));
+            for (auto &c : data) c = uint8_t(rng());
             const int need = blocksFor(data.size(), 512);
             if (blocksOf(m, 512) + need > 200 || need > budget) continue;
-            budget -= need, m[a] = data;
-            out.push_back({'c', a, "", std::move(data)});
+            budget -= need, m[a] = data, out.push_back({'c', a, "", std::move(data)});
         } else if (rng() % 3 == 0 && !m.count(b)) {
-            m[b] = m[a], m.erase(a);
-            out.push_back({'r', a, b, {}});
+            m[b] = m[a], m.erase(a), out.push_back({'r', a, b, {}});
         } else {
-            m.erase(a);
-            out.push_back({'d', a, "", {}});
+            m.erase(a), out.push_back({'d', a, "", {}});
         }
     }
     return out;
@@ -182,17 +164,16 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
     d->cutPowerAfter(cut);
     Model before;
     const Step *inFlight = nullptr;
+    auto apply = [](Model &m, const Step &s) {
+        if (s.op == 'c') m[s.a] = s.data;
+        if (s.op == 'r') m[s.b] = m[s.a];
+        if (s.op != 'c') m.erase(s.a);
+    };
     for (const Step &s : script) {
-        const int16_t st = s.op == 'c'   ? writeFile(s.a, s.data)
-                           : s.op == 'd' ? FS_Delete(s.a.c_str())
-                                         : FS_Rename(s.a.c_str(), s.b.c_str());
-        if (st != -1) {
-            inFlight = &s;
-            break;
-        }
-        if (s.op == 'c') before[s.a] = s.data;
-        if (s.op == 'r') before[s.b] = before[s.a];
-        if (s.op != 'c') before.erase(s.a);
+        const int16_t st = s.op == 'c' ? writeFile(s.a, s.data) : s.op == 'd' ? FS_Delete(s.a.c_str())
+                                                                           : FS_Rename(s.a.c_str(), s.b.c_str());
+        if (st != -1 && (inFlight = &s)) break;
+        apply(before, s);
     }
     if (spent) *spent = int64_t(d->count.of(Op::Write) + d->count.of(Op::Erase));
     if (cut < 0 && inFlight) return "script failed without a cut at " + inFlight->a;
@@ -205,9 +186,7 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
         if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
         else if (r.first != -4) return name + " does not read: " + std::to_string(r.first);
     }
-    if (inFlight && inFlight->op == 'c') after[inFlight->a] = inFlight->data;
-    if (inFlight && inFlight->op == 'r') after[inFlight->b] = after[inFlight->a];
-    if (inFlight && inFlight->op != 'c') after.erase(inFlight->a);
+    if (inFlight) apply(after, *inFlight);
     if (seen != before && seen != after) return "files differ from the committed state";
     DirScan s;
     if (FS_FilesPresent(&s) != int16_t(seen.size())) return "stray directory entries";
