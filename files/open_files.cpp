@@ -72,7 +72,7 @@ int16_t load_block(FileInfo *r, uint16_t block) {
 
 int16_t load_first_block(FileInfo *r) { return load_block(r, scan_entry(&r->scan)->firstBlock & 0x7FFF); }
 
-int16_t check_chain(FileInfo *r) {
+static int16_t walk_chain(FileInfo *r) {
     int32_t expected = scan_entry(&r->scan)->blockCount;
     int16_t st = load_first_block(r);
     for (int32_t counted = 1; st == kOk; counted++) {
@@ -82,6 +82,16 @@ int16_t check_chain(FileInfo *r) {
         st = load_block(r, link);
     }
     return st;
+}
+
+// A chain broken on flash media may be one whose sector a power cut caught
+// in the middle of a reclamation: its blocks are restored from the spare
+// and the chain is checked once more.
+int16_t check_chain(FileInfo *r) {
+    int16_t st = walk_chain(r);
+    if (st != CARDFS_E_VERIFY || r->device->flashGeometry == nullptr) return st;
+    if (restore_interrupted_reclaim(r->device) != kOk) return st;
+    return walk_chain(r);
 }
 
 }  // namespace cardfs

@@ -19,9 +19,9 @@
  *    by an interrupted write-back is invalidated and passed over; on media
  *    rewritten in place a commit writes the map before the entry and a
  *    deletion the entry before the map. A reclamation cut short leaves live
- *    blocks in the free spare sector: they are restored from it before that
- *    sector is erased or used again; until then their files fail the chain
- *    check (-10).
+ *    blocks in the free spare sector: opening a file whose chain is broken
+ *    that way restores them from the spare (when no file is being written),
+ *    and so does every allocation before a free sector is erased or used.
  *  - FS_CloseR on the file open for writing is refused with -59: the file
  *    stays open, so that FS_CloseW can commit or drop it.
  *  - A name whose extension evaluates to 0 ("x.0", "x.txt") cannot be

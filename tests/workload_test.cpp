@@ -209,7 +209,7 @@ void cutSweep(const std::vector<Step> &script, int tornModes, bool cycle) {
     if (only >= 0) points = {{only, int(envLong("CARDFS_POWERCUT_TORN", 0))}};
     int failures = 0;
     for (auto [n, torn] : points) {
-        const std::string why = runCut(script, n, torn == 1, cycle);
+        const std::string why = runCut(script, n, torn == 1, cycle && torn == 1);
         if (!why.empty() && ++failures <= 40)
             ADD_FAILURE() << "cut after " << n << " writes/erases" << (torn ? " (torn)" : "") << ": " << why
                           << "\n  replay: CARDFS_POWERCUT_POINT=" << n << " CARDFS_POWERCUT_TORN=" << torn;
@@ -220,7 +220,11 @@ void cutSweep(const std::vector<Step> &script, int tornModes, bool cycle) {
 // Whole writes cut anywhere, with erased space enough that no sector is reclaimed.
 TEST(Workload, PowerCutKeepsCommittedFiles) { cutSweep(makeScript(8, 190), 1, false); }
 
-// Cuts inside sector reclamation, and torn writes.
+// Cuts inside sector reclamation, and torn writes. A whole write cut short
+// anywhere leaves every committed file readable at once; a torn copy-back
+// of a reclaimed block still chains and is mended from the spare before the
+// spare is used again, so torn runs are checked after the free space has
+// been taken into use once.
 TEST(Workload, PowerCutDuringReclamationAndTornWrites) { cutSweep(makeScript(24, 100000), 2, true); }
 
 }  // namespace

@@ -109,22 +109,29 @@ int16_t restore_from(DeviceDescriptor *d, int32_t spare) {
     return kOk;
 }
 
-// Erases sector s unless every block of it starts with 0xFF 0xFF.
-// Returns 1 when it erased, 0 when it did not need to, or a failure.
-int16_t erase_if_needed(DeviceDescriptor *d, int32_t s) {
+// Whether some block of sector s does not start with 0xFF 0xFF.
+int16_t sector_dirty(DeviceDescriptor *d, int32_t s, bool *dirty) {
     int32_t perSector = blocks_per_sector(d);
-    for (int32_t k = 0; k < perSector; k++) {
+    *dirty = false;
+    for (int32_t k = 0; k < perSector && !*dirty; k++) {
         uint8_t probe[2];
         uint32_t address = uint32_t(s * d->flashGeometry->sectorSize + k * d->blockSize);
         int16_t st = dev_read_bytes(d, address, 2, probe);
         if (st != kOk) return st;
-        if (probe[0] != 0xFF || probe[1] != 0xFF) {
-            if (flash.useCount[s] == 0 && (st = restore_from(d, s)) != kOk) return st;
-            st = dev_erase(d, s);
-            return st != kOk ? st : int16_t(1);
-        }
+        *dirty = probe[0] != 0xFF || probe[1] != 0xFF;
     }
-    return 0;
+    return kOk;
+}
+
+// Erases sector s unless every block of it starts with 0xFF 0xFF.
+// Returns 1 when it erased, 0 when it did not need to, or a failure.
+int16_t erase_if_needed(DeviceDescriptor *d, int32_t s) {
+    bool dirty = false;
+    int16_t st = sector_dirty(d, s, &dirty);
+    if (st != kOk || !dirty) return st != kOk ? st : int16_t(0);
+    if (flash.useCount[s] == 0 && (st = restore_from(d, s)) != kOk) return st;
+    st = dev_erase(d, s);
+    return st != kOk ? st : int16_t(1);
 }
 
 bool has_released(const DeviceDescriptor *d, int32_t s) {
@@ -275,6 +282,18 @@ int16_t load_map(DeviceDescriptor *d) {
         count_sector_use(d);
     }
     return kOk;
+}
+
+int16_t restore_interrupted_reclaim(DeviceDescriptor *d) {
+    if (!is_flash(d) || writer_open()) return kOk;
+    int16_t st = load_map(d);
+    const FlashGeometry *fg = d->flashGeometry;
+    for (int32_t s = fg->systemSectors; s < fg->sectorCount && st == kOk; s++) {
+        bool dirty = false;
+        if (flash.useCount[s] != 0 || (st = sector_dirty(d, s, &dirty)) != kOk || !dirty) continue;
+        st = restore_from(d, s);
+    }
+    return st;
 }
 
 int16_t write_map(DeviceDescriptor *d, int32_t header) { return dev_write(d, header + d->dirBlocks, map); }

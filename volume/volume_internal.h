@@ -83,6 +83,11 @@ void release_block(DeviceDescriptor *device, int32_t block);
 bool data_block(const DeviceDescriptor *device, int32_t block);
 int16_t release_chain(DeviceDescriptor *device, uint16_t first, uint16_t count);
 int16_t build_initial_map(DeviceDescriptor *device);
+// Flash media: when a power cut stopped a reclamation, live blocks of the
+// reclaimed sector may exist only in the (free) spare; copies found in free
+// sectors are programmed back. Does nothing while a file is being written,
+// whose map it would replace.
+int16_t restore_interrupted_reclaim(DeviceDescriptor *device);
 
 // ---- file layer hooks used here ----
 // True while a file is open for writing (files/open_files.cpp).
