@@ -75,17 +75,22 @@ bool erased(const uint8_t *block, int32_t size) {
 }
 
 // Brings live block n back to the content of its copy when a power cut
-// stopped the copy-back of a reclamation: n then reads otherwise than the
-// copy, and programming the copy over it only clears bits.
+// stopped the copy-back of a reclamation, which programs blocks from their
+// first byte on: n then reads as the copy's first bytes (maybe none)
+// followed by erased ones.
 int16_t restore_block(DeviceDescriptor *d, int32_t n, int32_t copy) {
     uint8_t live[kBufferSize];
     uint8_t *saved = g_volume.scratch;
     int16_t st = dev_read(d, copy, saved);
     if (st == kOk && !erased(saved, d->blockSize)) st = dev_read(d, n, live);
     else return st;
-    if (st != kOk || memcmp(live, saved, size_t(d->blockSize)) == 0) return st;
-    for (int32_t i = 0; i < d->blockSize; i++)
-        if ((live[i] & saved[i]) != saved[i]) return kOk;
+    if (st != kOk) return st;
+    // Only a block the copy-back left erased or programmed in part: the
+    // copy's first bytes, then erased bytes. Any other difference means the
+    // copy belongs to something else.
+    int32_t i = 0;
+    while (i < d->blockSize && live[i] == saved[i]) i++;
+    if (i == d->blockSize || !erased(live + i, d->blockSize - i)) return kOk;
     return dev_write(d, n, saved);
 }
 
