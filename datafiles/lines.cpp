@@ -3,8 +3,7 @@
 // an ordinary value here; only the all-ones sentinels are written empty.
 #include <string.h>
 
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "datafiles/transfer.h"
 
 namespace cardfs {
 namespace {
@@ -17,23 +16,23 @@ void put_line_part(FieldWriter &w, const LineHeader *h) {
     w.words(h->lineWords, 6);
 }
 
-int16_t read_words(int16_t handle, uint16_t *words, int count) {
+int16_t read_words(const FieldReader &in, uint16_t *words, int count) {
     int16_t st = 0;
-    for (int i = 0; i < count && st == 0; i++) st = read_member(handle, &words[i]);
+    for (int i = 0; i < count && st == 0; i++) st = read_member(in, &words[i]);
     return st;
 }
 
 // kRecordComplete when the record ended inside the line part: a shortened
 // record is complete, and nothing of the next record is consumed.
-int16_t read_line_part(int16_t handle, LineHeader *h) {
+int16_t read_line_part(const FieldReader &in, LineHeader *h) {
     uint8_t field[kNameCapacity + 1];
-    const int16_t r = read_field(handle, field, kNameCapacity);
-    int16_t st = check_field(r);
+    const int16_t r = read_field(in, field, kNameCapacity);
+    int16_t st = check_field(in, r);
     if (st == 0) store_text(field, r, h->name, int32_t(sizeof h->name));
-    if (st == 0) st = read_member(handle, &h->lineId);
-    if (st == 0) st = read_member(handle, &h->lineByte);
-    if (st == 0) st = read_member(handle, &h->lineValue);
-    if (st == 0) st = read_words(handle, h->lineWords, 6);
+    if (st == 0) st = read_member(in, &h->lineId);
+    if (st == 0) st = read_member(in, &h->lineByte);
+    if (st == 0) st = read_member(in, &h->lineValue);
+    if (st == 0) st = read_words(in, h->lineWords, 6);
     return st;
 }
 
@@ -41,11 +40,11 @@ int16_t read_line_part(int16_t handle, LineHeader *h) {
 // ended is complete; after the last field the loader steps over whatever
 // precedes the record end, except in format 0, where a record ends with
 // its last field.
-int16_t finish_record(int16_t handle, int16_t st) {
+int16_t finish_record(const FieldReader &in, int16_t st) {
     if (st == kRecordComplete) return kOk;
     if (st != 0) return st;
     if (g_transfer.fileFormat == 0) return kOk;
-    return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
+    return skip_to_record_end(in) == kEnd ? kNoRecord : kOk;
 }
 
 }  // namespace
@@ -94,24 +93,27 @@ extern "C" CARDFS_API int16_t FS_SaveLineData(int16_t handle, AreaData *data) { 
 extern "C" CARDFS_API int16_t FS_LoadLineHeader(int16_t handle, LineHeader *header) {
     if (header == nullptr) return CARDFS_E_ARGUMENT;
     FS_InitLineHeader(header);
-    return finish_record(handle, read_line_part(handle, header));
+    const FieldReader in = transfer_reader(handle);
+    return finish_record(in, read_line_part(in, header));
 }
 
 extern "C" CARDFS_API int16_t FS_LoadAreaHeader(int16_t handle, AreaHeader *header) {
     if (header == nullptr) return CARDFS_E_ARGUMENT;
     FS_InitAreaHeader(header);
-    int16_t st = read_line_part(handle, &header->line);
-    if (st == 0) st = read_words(handle, header->areaWords, 4);
-    if (st == 0) st = read_words(handle, header->areaTable, 16);
-    return finish_record(handle, st);
+    const FieldReader in = transfer_reader(handle);
+    int16_t st = read_line_part(in, &header->line);
+    if (st == 0) st = read_words(in, header->areaWords, 4);
+    if (st == 0) st = read_words(in, header->areaTable, 16);
+    return finish_record(in, st);
 }
 
 extern "C" CARDFS_API int16_t FS_LoadAreaData(int16_t handle, AreaData *data) {
     if (data == nullptr) return CARDFS_E_ARGUMENT;
     FS_InitAreaData(data);
-    int16_t st = read_member(handle, &data->dataValue1);
-    if (st == 0) st = read_member(handle, &data->dataValue2);
-    return finish_record(handle, st);
+    const FieldReader in = transfer_reader(handle);
+    int16_t st = read_member(in, &data->dataValue1);
+    if (st == 0) st = read_member(in, &data->dataValue2);
+    return finish_record(in, st);
 }
 
 extern "C" CARDFS_API int16_t FS_LoadLineData(int16_t handle, AreaData *data) { return FS_LoadAreaData(handle, data); }

@@ -4,8 +4,7 @@
 // files that do not declare which are read by guessing from field lengths.
 #include <string.h>
 
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "datafiles/transfer.h"
 
 namespace cardfs {
 namespace {
@@ -18,9 +17,9 @@ struct Field {
     int16_t length;
 };
 
-int16_t read_raw(int16_t handle, Field *f) {
-    int16_t r = read_field(handle, f->data, kCapacity);
-    int16_t st = check_field(r);
+int16_t read_raw(const FieldReader &in, Field *f) {
+    int16_t r = read_field(in, f->data, kCapacity);
+    int16_t st = check_field(in, r);
     f->length = st == 0 ? r : 0;
     return st;
 }
@@ -66,11 +65,11 @@ int16_t word_from(const Field &f, int16_t *member) {
 }
 
 // text1, then text2/byte1/word1 in whichever layout this record has.
-int16_t read_head(int16_t handle, MERStructure *mer) {
+int16_t read_head(const FieldReader &in, MERStructure *mer) {
     Field f2, f3;
-    int16_t st = read_text(handle, mer->text1, int32_t(sizeof mer->text1));
-    if (st == 0) st = read_raw(handle, &f2);
-    if (st == 0) st = read_raw(handle, &f3);
+    int16_t st = read_text(in, mer->text1, int32_t(sizeof mer->text1));
+    if (st == 0) st = read_raw(in, &f2);
+    if (st == 0) st = read_raw(in, &f3);
     if (st != 0) return st;
     const uint16_t layout = record_layout(f2, f3);
     if (layout == 0) return kFieldLength;
@@ -81,7 +80,7 @@ int16_t read_head(int16_t handle, MERStructure *mer) {
     }
     store_text(f2.data, f2.length, mer->text2, int32_t(sizeof mer->text2));
     st = byte_from(f3, &mer->byte1);
-    return st == 0 ? read_member(handle, &mer->word1) : st;
+    return st == 0 ? read_member(in, &mer->word1) : st;
 }
 
 // The stamp carries no seconds and only the year modulo 16; *present
@@ -104,42 +103,43 @@ void decode_stamp(const uint8_t d[4], MERStructure *mer, struct tm *kept, bool *
     *present = true;
 }
 
-int16_t read_stamp(int16_t handle, MERStructure *mer, struct tm *kept, bool *present) {
-    const int16_t length = next_byte(handle);
-    const int16_t st = check_field(length);
+int16_t read_stamp(const FieldReader &in, MERStructure *mer, struct tm *kept, bool *present) {
+    const int16_t length = read_byte(in.handle);
+    const int16_t st = check_field(in, length);
     if (st != 0 || length == 0) return st;
     if (length != 4) return kFieldLength;
     uint8_t d[4] = {0, 0, 0, 0};
-    FS_ReadFile(handle, d, 4);
+    // A byte that cannot be read stays pending for the next field's check.
+    (void)FS_ReadFile(in.handle, d, 4);
     decode_stamp(d, mer, kept, present);
     return 0;
 }
 
-int16_t read_flag(int16_t handle, MERStructure *mer) {
+int16_t read_flag(const FieldReader &in, MERStructure *mer) {
     uint32_t value = 0;
     bool present = false;
-    const int16_t st = read_number(handle, 1, &value, &present);
+    const int16_t st = read_number(in, 1, &value, &present);
     if (st == 0 && present) mer->flag = value != 0xFF && (value & 2) ? uint8_t(value & 1) : 0xFF;
     return st;
 }
 
-int16_t read_fields(int16_t handle, MERStructure *mer, struct tm *kept, bool *stamped) {
-    int16_t st = read_head(handle, mer);
-    if (st == 0) st = read_member(handle, &mer->byte2);
-    if (st == 0) st = read_member(handle, &mer->byte3);
-    if (st == 0) st = read_member(handle, &mer->byte4);
-    if (st == 0) st = read_stamp(handle, mer, kept, stamped);
-    if (st == 0) st = read_member(handle, &mer->byte5);
-    if (st == 0) st = read_member(handle, &mer->word2);
-    if (st == 0) st = read_member(handle, &mer->byte6);
-    if (st == 0) st = read_member(handle, &mer->dword1);
-    if (st == 0) st = read_member(handle, &mer->byte7);
-    if (st == 0) st = read_member(handle, &mer->word3);
-    if (st == 0) st = read_member(handle, &mer->year);
-    if (st == 0) st = read_text(handle, mer->text2, int32_t(sizeof mer->text2));
-    if (st == 0) st = read_flag(handle, mer);
-    if (st == 0) st = read_member(handle, &mer->word4);
-    if (st == 0) st = read_member(handle, &mer->seconds);
+int16_t read_fields(const FieldReader &in, MERStructure *mer, struct tm *kept, bool *stamped) {
+    int16_t st = read_head(in, mer);
+    if (st == 0) st = read_member(in, &mer->byte2);
+    if (st == 0) st = read_member(in, &mer->byte3);
+    if (st == 0) st = read_member(in, &mer->byte4);
+    if (st == 0) st = read_stamp(in, mer, kept, stamped);
+    if (st == 0) st = read_member(in, &mer->byte5);
+    if (st == 0) st = read_member(in, &mer->word2);
+    if (st == 0) st = read_member(in, &mer->byte6);
+    if (st == 0) st = read_member(in, &mer->dword1);
+    if (st == 0) st = read_member(in, &mer->byte7);
+    if (st == 0) st = read_member(in, &mer->word3);
+    if (st == 0) st = read_member(in, &mer->year);
+    if (st == 0) st = read_text(in, mer->text2, int32_t(sizeof mer->text2));
+    if (st == 0) st = read_flag(in, mer);
+    if (st == 0) st = read_member(in, &mer->word4);
+    if (st == 0) st = read_member(in, &mer->seconds);
     return st;
 }
 
@@ -210,7 +210,7 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfMER(int16_t handle, MERStructure *me
     P2C_InitMERStructure(mer);
     uint32_t second = 0, first = 0;
     if (!read_swapped_dword(handle, &second) || !read_swapped_dword(handle, &first)) return kNoRecord;
-    int16_t st = int16_t(GetErrno());
+    int16_t st = take_pending_status();
     if (st != kOk) return st;
     const int16_t loaded = is_null_position(second, first) ? kNullPosition : kOk;
     // The null position is scaled too; the result is decided on the pair as read.
@@ -219,12 +219,15 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfMER(int16_t handle, MERStructure *me
     mer->coord1 = int32_t(first * factor);
     struct tm kept = {};
     bool stamped = false;
-    st = read_fields(handle, mer, &kept, &stamped);
+    const FieldReader in = transfer_reader(handle);
+    st = read_fields(in, mer, &kept, &stamped);
     if (st == kRecordComplete) return loaded;
     if (st != 0) return st;
     if (stamped) refine_time(mer, &kept);
-    skip_to_record_end(handle);
-    st = int16_t(GetErrno());
+    // A record that runs out before its end is complete all the same; a
+    // failure on the way stays pending and is taken next.
+    (void)skip_to_record_end(in);
+    st = take_pending_status();
     return st != kOk ? st : loaded;
 }
 

@@ -1,25 +1,24 @@
 // Track records: a point is a coordinate pair (first coordinate first) and
 // ten optional small values; a break between two segments is the null
 // position with one empty field.
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "datafiles/transfer.h"
 
 namespace cardfs {
 namespace {
 
 const uint8_t kBreakRecord[10] = {0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x00, 0xFF};
 
-int16_t read_point_fields(int16_t handle, TrackStructure *t) {
-    int16_t st = read_member(handle, &t->byte1);
-    if (st == 0) st = read_member(handle, &t->byte2);
-    if (st == 0) st = read_member(handle, &t->byte3);
-    if (st == 0) st = read_member(handle, &t->byte4);
-    if (st == 0) st = read_member(handle, &t->word1);
-    if (st == 0) st = read_member(handle, &t->dword1);
-    if (st == 0) st = read_member(handle, &t->word2);
-    if (st == 0) st = read_member(handle, &t->dword2);
-    if (st == 0) st = read_member(handle, &t->word3);
-    if (st == 0) st = read_member(handle, &t->word4);
+int16_t read_point_fields(const FieldReader &in, TrackStructure *t) {
+    int16_t st = read_member(in, &t->byte1);
+    if (st == 0) st = read_member(in, &t->byte2);
+    if (st == 0) st = read_member(in, &t->byte3);
+    if (st == 0) st = read_member(in, &t->byte4);
+    if (st == 0) st = read_member(in, &t->word1);
+    if (st == 0) st = read_member(in, &t->dword1);
+    if (st == 0) st = read_member(in, &t->word2);
+    if (st == 0) st = read_member(in, &t->dword2);
+    if (st == 0) st = read_member(in, &t->word3);
+    if (st == 0) st = read_member(in, &t->word4);
     return st;
 }
 
@@ -65,7 +64,7 @@ bool load_in_place(int16_t handle, TrackStructure *t) {
                        take_field(in, end, &loaded.word2, &endedEarly) && take_field(in, end, &loaded.dword2, &endedEarly) &&
                        take_field(in, end, &loaded.word3, &endedEarly) && take_field(in, end, &loaded.word4, &endedEarly);
     if (!taken) return false;
-    if (!endedEarly && g_transfer.fileFormat != 0 && !in.skip_to_record_end()) return false;
+    if (!endedEarly && g_transfer.fileFormat != 0 && !in.skip_to_record_end(end)) return false;
     const uint32_t factor = g_transfer.scaleByFour ? 4 : 1;
     loaded.coord1 = int32_t(swapped(pair) * factor);
     loaded.coord2 = int32_t(swapped(pair + 4) * factor);
@@ -99,7 +98,7 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfTrack(int16_t handle, TrackStructure
     P2C_InitTrackStructure(track);
     uint32_t first = 0, second = 0;
     if (!read_swapped_dword(handle, &first) || !read_swapped_dword(handle, &second)) return kNoRecord;
-    int16_t st = int16_t(GetErrno());
+    int16_t st = take_pending_status();
     if (st != kOk) return st;
     if (is_null_position(first, second)) {
         track->byte2 = 0;
@@ -107,13 +106,13 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfTrack(int16_t handle, TrackStructure
         uint32_t factor = g_transfer.scaleByFour ? 4 : 1;
         track->coord1 = int32_t(first * factor);
         track->coord2 = int32_t(second * factor);
-        st = read_point_fields(handle, track);
+        st = read_point_fields(transfer_reader(handle), track);
         if (st == kRecordComplete) return kOk;
         if (st != 0) return st;
     }
     // A format 0 record ends with its last field.
     if (g_transfer.fileFormat == 0) return kOk;
-    return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
+    return skip_to_record_end(transfer_reader(handle)) == kEnd ? kNoRecord : kOk;
 }
 
 extern "C" CARDFS_API int16_t P2C_Create_File_Add_Break(int16_t handle) {

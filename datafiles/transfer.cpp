@@ -1,13 +1,9 @@
 // Transfer heads: format byte, date/time record and start record, written
 // by the save starts and read by the load starts, which set the transfer
 // state that every record reader and writer consults.
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "datafiles/transfer.h"
 
 namespace cardfs {
-
-TransferState g_transfer = {0, 0, 0, 0, 0};
-
 namespace {
 
 constexpr uint8_t kFormat = 5;  // the format byte this library writes
@@ -27,7 +23,7 @@ void date_time_defaults(int16_t out[kDateTimeCount]) {
 
 // Reads the format byte and sets recordEnd; false for a byte outside 0..5.
 bool read_format(int16_t handle) {
-    int16_t c = next_byte(handle);
+    int16_t c = read_byte(handle);
     g_transfer.fileFormat = uint16_t(c);
     if (c < 0 || c > 5) return false;
     g_transfer.recordEnd = c != 0 ? 0xFF : 0x00;
@@ -40,23 +36,23 @@ bool read_format(int16_t handle) {
 bool read_date_time(int16_t handle, int16_t out[kDateTimeCount]) {
     const int16_t absent = g_transfer.fileFormat != 0 ? 0x00 : 0xFF;
     date_time_defaults(out);
-    int16_t b = next_byte(handle);
+    int16_t b = read_byte(handle);
     if (b == int16_t(g_transfer.recordEnd) && b != absent) return true;
     if (b == 2) {
-        out[kTime1] = next_byte(handle);
-        out[kTime2] = next_byte(handle);
+        out[kTime1] = read_byte(handle);
+        out[kTime2] = read_byte(handle);
     } else if (b != kEnd && b != absent) {
         return false;
     }
-    b = next_byte(handle);
+    b = read_byte(handle);
     if (b == 1)
-        out[kYear] = next_byte(handle);
+        out[kYear] = read_byte(handle);
     else if (b != kEnd && b != absent)
         return false;
-    b = next_byte(handle);
+    b = read_byte(handle);
     if (b == 2) {
-        out[kDate1] = next_byte(handle);
-        out[kDate2] = next_byte(handle);
+        out[kDate1] = read_byte(handle);
+        out[kDate2] = read_byte(handle);
     } else if (b != kEnd && b != absent) {
         return false;
     }
@@ -66,19 +62,19 @@ bool read_date_time(int16_t handle, int16_t out[kDateTimeCount]) {
 // The start record of format 5: flags1 (bit 7 clear: quarter units; bit 5:
 // text2 early), value16 (dropped), flags2 (bit 5: flags1 bit 5 declared),
 // value32.
-int16_t read_start_record(int16_t handle, LoadStartInfo *info) {
+int16_t read_start_record(const FieldReader &in, LoadStartInfo *info) {
     const int16_t widths[4] = {1, 2, 1, 4};
     uint32_t value[4] = {0, 0, 0, 0};
     bool present[4] = {false, false, false, false};
     for (int i = 0; i < 4; i++) {
-        int16_t st = read_number(handle, widths[i], &value[i], &present[i]);
+        int16_t st = read_number(in, widths[i], &value[i], &present[i]);
         if (st == kRecordComplete) return kOk;
         if (st != 0) return st;
         if (i == 0 && present[0]) g_transfer.scaleByFour = (value[0] & 0x80) ? 0 : 1;
         if (i == 2 && present[2] && (value[2] & 0x20)) g_transfer.merTextLayout = (value[0] & 0x20) ? 1 : 0;
         if (i == 3 && present[3]) info->value32 = value[3];
     }
-    return skip_to_record_end(handle) == kEnd ? int16_t(CARDFS_E_EOF) : kOk;
+    return skip_to_record_end(in) == kEnd ? int16_t(CARDFS_E_EOF) : kOk;
 }
 
 int16_t save_start(int16_t handle, const uint8_t *dateTime, int32_t count, const HeaderFileStructure *h) {
@@ -132,7 +128,7 @@ extern "C" CARDFS_API int16_t C2P_Get_DateTime(int16_t handle, int16_t *timeByte
     int16_t values[kDateTimeCount];
     bool wellFormed = read_date_time(handle, values);
     for (int i = 0; i < kDateTimeCount; i++) *out[i] = values[i];
-    return wellFormed ? int16_t(GetErrno()) : kFieldLength;
+    return wellFormed ? take_pending_status() : kFieldLength;
 }
 
 extern "C" CARDFS_API int16_t C2P_Do_Load_StartEx(int16_t handle, int16_t selector, int16_t *secondaryCode,
@@ -147,15 +143,16 @@ extern "C" CARDFS_API int16_t C2P_Do_Load_StartEx(int16_t handle, int16_t select
     *secondaryCode = kSelectorCodes[selector][0];
     *primaryCode = kSelectorCodes[selector][1];
     if (!read_format(handle)) return CARDFS_R_BAD_FORMAT;
-    int16_t pending = int16_t(GetErrno());
+    int16_t pending = take_pending_status();
     if (pending != kOk) return pending;
     if (g_transfer.fileFormat != 0 && !read_date_time(handle, dateTime)) return kFieldLength;
     g_transfer.merLayoutSeen = 0;
     g_transfer.scaleByFour = 0;
     g_transfer.merTextLayout = 2;
-    if (g_transfer.fileFormat == kFormat) return read_start_record(handle, info);
-    if (next_byte(handle) == int16_t(g_transfer.recordEnd)) return kOk;
-    return skip_to_record_end(handle) == kEnd ? int16_t(CARDFS_E_EOF) : kOk;
+    const FieldReader in = transfer_reader(handle);
+    if (g_transfer.fileFormat == kFormat) return read_start_record(in, info);
+    if (read_byte(handle) == in.recordEnd) return kOk;
+    return skip_to_record_end(in) == kEnd ? int16_t(CARDFS_E_EOF) : kOk;
 }
 
 extern "C" CARDFS_API int16_t C2P_Do_Load_Start(int16_t handle, int16_t selector, int16_t *secondaryCode,

@@ -13,9 +13,8 @@ uint16_t enc_dec_int(uint16_t value) { return uint16_t((value >> 8) * 256 + (val
 
 // Converts the four words of every 16-byte entry (offsets 0, 2, 12, 14).
 void convert_entries(uint8_t *block, int32_t blockSize) {
-    static const int kWords[4] = {0, 2, 12, 14};
-    for (int32_t e = 0; e + 16 <= blockSize; e += 16) {
-        for (int w : kWords) {
+    for (int32_t e = 0; e + layout::kEntrySize <= blockSize; e += layout::kEntrySize) {
+        for (int w : layout::kEntryWords) {
             uint16_t v;
             memcpy(&v, block + e + w, 2);
             v = enc_dec_int(v);

@@ -2,7 +2,6 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 
@@ -66,8 +65,8 @@ int16_t rename_entry(FileInfo *r, const char *oldName, const ParsedName &to) {
 
 extern "C" CARDFS_API int16_t FS_Delete(const char *name) {
     if (writer_open()) return store(CARDFS_E_WRITING);
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     int16_t st = delete_by_name(record_of(h), name);
     release_record(h);
     return store(st);
@@ -75,8 +74,8 @@ extern "C" CARDFS_API int16_t FS_Delete(const char *name) {
 
 extern "C" CARDFS_API int16_t FS_Rename(const char *oldName, const char *newName) {
     if (writer_open()) return store(CARDFS_E_WRITING);
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     ParsedName to;
     int16_t st = parse_file_name(newName, &to);
     if (st == kOk && to.extension == 0) st = CARDFS_E_ARGUMENT;
@@ -84,7 +83,7 @@ extern "C" CARDFS_API int16_t FS_Rename(const char *oldName, const char *newName
     release_record(h);
     if (st != kOk) return store(st);
     store(kOk);
-    if ((h = find_free_record()) < 0) return h;
+    if ((st = find_free_record(&h)) != kOk) return st;
     st = rename_entry(record_of(h), oldName, to);
     release_record(h);
     return store(st);

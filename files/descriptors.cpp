@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 namespace {
@@ -19,8 +18,8 @@ void describe(DirScan *scan, uint16_t extension, FileDescr *descr) {
     DeviceDescriptor *d = scan->device;
     const DirEntry *e = scan_entry(scan);
     descr->device = d;
-    descr->entryNumber = int16_t((int32_t{scan->currentBlock} - scan->startBlock) * (d->blockSize / 16) +
-                                 int32_t(reinterpret_cast<const uint8_t *>(e) - scan->block) / 16);
+    descr->entryNumber = int16_t((int32_t{scan->currentBlock} - scan->startBlock) * (d->blockSize / layout::kEntrySize) +
+                                 int32_t(reinterpret_cast<const uint8_t *>(e) - scan->block) / layout::kEntrySize);
     descr->extension = extension;
     descr->nameCheck = name_check(e->name);
 }
@@ -32,14 +31,14 @@ int16_t find_by_descr(const FileDescr *descr, DirScan *scan) {
     int16_t st = FS_OpenDir(descr->device, scan);
     if (st != kOk) return st;
     DeviceDescriptor *d = scan->device;
-    int32_t perBlock = d->blockSize / 16;
+    int32_t perBlock = d->blockSize / layout::kEntrySize;
     if (descr->entryNumber < 0 || descr->entryNumber / perBlock >= d->dirBlocks) return CARDFS_E_NOT_FOUND;
     int32_t block = scan->startBlock + descr->entryNumber / perBlock;
     if ((st = dev_read(d, block, scan->block)) != kOk) return st;
     dir_block_to_host(scan->block, d->blockSize);
     scan->currentBlock = uint16_t(block);
     scan->entryIndex = int16_t(descr->entryNumber % perBlock);
-    scan->entry = reinterpret_cast<DirEntry *>(scan->block + scan->entryIndex * 16);
+    scan->entry = reinterpret_cast<DirEntry *>(scan->block + scan->entryIndex * layout::kEntrySize);
     const DirEntry *e = scan->entry;
     if (e->extension != descr->extension || name_check(e->name) != descr->nameCheck) return CARDFS_E_NOT_FOUND;
     return kOk;
@@ -47,8 +46,8 @@ int16_t find_by_descr(const FileDescr *descr, DirScan *scan) {
 
 int16_t open_by_descr(const FileDescr *descr, bool checkChain) {
     if (descr == nullptr) return store(CARDFS_E_ARGUMENT);
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     FileInfo *r = record_of(h);
     r->blocksDone = 0;
     int16_t st = find_by_descr(descr, &r->scan);
@@ -94,8 +93,8 @@ extern "C" CARDFS_API int16_t FD_CloseR(int16_t handle) { return FS_CloseR(handl
 extern "C" CARDFS_API int16_t FD_Delete(FileDescr *descr) {
     if (descr == nullptr) return store(CARDFS_E_ARGUMENT);
     if (writer_open()) return store(CARDFS_E_WRITING);
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     // The free record lends its scan and buffer; it is not claimed.
     FileInfo *r = record_of(h);
     int16_t st = find_by_descr(descr, &r->scan);

@@ -2,12 +2,9 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 namespace {
-
-bool has_signature(const uint8_t *block) { return block[1] == 'D' && block[2] == 'O' && block[3] == 'S'; }
 
 // Moves the scan to the next directory block, or reports -4 at the end of
 // the directory (also for a scan whose block lies outside it).
@@ -30,9 +27,10 @@ int16_t next_block(DirScan *scan) {
 DirEntry *scan_entry(DirScan *scan) {
     uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
     uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
-    if (at >= base && at < base + sizeof scan->block && (at - base) % 16 == 0) return scan->entry;
-    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > 63 ? 63 : scan->entryIndex);
-    return reinterpret_cast<DirEntry *>(scan->block + index * 16);
+    if (at >= base && at < base + sizeof scan->block && (at - base) % layout::kEntrySize == 0) return scan->entry;
+    constexpr int32_t kLast = layout::kMaxEntriesPerBlock - 1;
+    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > kLast ? kLast : scan->entryIndex);
+    return reinterpret_cast<DirEntry *>(scan->block + index * layout::kEntrySize);
 }
 
 int16_t find_entry(DeviceDescriptor *d, const char name[8], uint16_t extension, DirScan *scan) {
@@ -53,7 +51,7 @@ using namespace cardfs;
 
 extern "C" CARDFS_API int16_t FS_OpenDir(DeviceDescriptor *device, DirScan *scan) {
     if (scan == nullptr) return store(CARDFS_E_ARGUMENT);
-    DeviceDescriptor *d = device != nullptr ? device : g_devices.current;
+    DeviceDescriptor *d = device != nullptr ? device : g_frame.current;
     if (d == nullptr) return store(CARDFS_E_NO_DEVICE);
     int32_t header = 0;
     int16_t st = find_header(d, &header);
@@ -63,7 +61,7 @@ extern "C" CARDFS_API int16_t FS_OpenDir(DeviceDescriptor *device, DirScan *scan
     scan->entryIndex = 0;
     scan->entry = reinterpret_cast<DirEntry *>(scan->block);
     st = dev_read(d, header, scan->block);
-    if (st == kOk && !has_signature(scan->block)) st = CARDFS_E_NO_VOLUME;
+    if (st == kOk && !layout::has_signature(scan->block)) st = CARDFS_E_NO_VOLUME;
     if (st != kOk) {
         scan->device = nullptr;
         return store(st);
@@ -76,14 +74,14 @@ extern "C" CARDFS_API int16_t FS_ReadDir(DirScan *scan) {
     if (scan == nullptr) return store(CARDFS_E_ARGUMENT);
     DeviceDescriptor *d = scan->device;
     if (d == nullptr) return store(CARDFS_E_SCAN_NOT_OPEN);
-    int32_t perBlock = d->blockSize / 16;
-    if (scan->entryIndex < 0 || scan->entryIndex >= perBlock || perBlock > 64) return store(CARDFS_E_NOT_FOUND);
+    int32_t perBlock = d->blockSize / layout::kEntrySize;
+    if (scan->entryIndex < 0 || scan->entryIndex >= perBlock || perBlock > layout::kMaxEntriesPerBlock) return store(CARDFS_E_NOT_FOUND);
     scan->entryIndex++;
     if (scan->entryIndex == perBlock) {
         int16_t st = next_block(scan);
         if (st != kOk) return store(st);
     }
-    scan->entry = reinterpret_cast<DirEntry *>(scan->block + scan->entryIndex * 16);
+    scan->entry = reinterpret_cast<DirEntry *>(scan->block + scan->entryIndex * layout::kEntrySize);
     return store(kOk);
 }
 
@@ -94,3 +92,14 @@ extern "C" CARDFS_API int16_t FS_GetDirEntry(DirScan *scan, DirEntry *out) {
 }
 
 extern "C" CARDFS_API int16_t FS_CloseDir(DirScan *) { return kOk; }
+
+extern "C" CARDFS_API int16_t FS_FilesPresent(DirScan *scan) {
+    if (scan == nullptr) return store(CARDFS_E_ARGUMENT);
+    int16_t st = FS_OpenDir(g_frame.current, scan);
+    if (st != kOk) return st;
+    int16_t files = 0;
+    while (FS_ReadDir(scan) == kOk)
+        if (scan->entry->extension != 0) files++;
+    FS_CloseDir(scan);
+    return files;
+}

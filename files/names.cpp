@@ -1,10 +1,10 @@
-// File names: "[X:]base[.number]". The base gives the 8 name bytes (space
+// File names: "[X:]base[.number]", and the names BuildFileName makes. The base gives the 8 name bytes (space
 // padded); the text after the last dot gives the extension, 999 when there
 // is no dot or the value lies outside 0..999.
+#include <stdio.h>
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 namespace {
@@ -34,7 +34,7 @@ int16_t parse_file_name(const char *text, ParsedName *out) {
         out->device = NameToDevice(text);
         text += 2;
     } else {
-        out->device = g_devices.current;
+        out->device = g_frame.current;
     }
     if (out->device == nullptr) return CARDFS_E_NAME_DEVICE;
     const char *dot = strrchr(text, '.');
@@ -52,3 +52,14 @@ bool names_equal(const char *a, const char *b) {
 }
 
 }  // namespace cardfs
+
+extern "C" CARDFS_API int16_t BuildFileName(char *out, const char *name8, int16_t number) {
+    using cardfs::is_space;
+    if (out == nullptr || name8 == nullptr) return 0;
+    char text[9];
+    memcpy(text, name8, 8);
+    text[8] = '\0';
+    for (int i = 7; i >= 0 && is_space(text[i]); i--) text[i] = '\0';
+    int n = snprintf(out, 16, "%s.%.3d", text, int(number));
+    return static_cast<int16_t>(n < 0 ? 0 : (n > 15 ? 15 : n));
+}

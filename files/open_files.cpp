@@ -3,13 +3,8 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
-
-OpenFiles g_files = {{}, 0, -1};
-
-bool writer_open() { return g_files.writers > 0; }
 
 void reset_open_files() {
     for (FileInfo &r : g_files.records) {
@@ -21,14 +16,19 @@ void reset_open_files() {
     g_files.writer = -1;
 }
 
-int16_t find_free_record() {
-    for (int16_t h = 0; h < kRecords; h++)
-        if (g_files.records[h].device == nullptr) return h;
+int16_t find_free_record(int16_t *handle) {
+    for (int16_t h = 0; h < kRecords; h++) {
+        if (g_files.records[h].device == nullptr) {
+            *handle = h;
+            return kOk;
+        }
+    }
     return store(CARDFS_E_NO_RECORD);
 }
 
 void release_record(int16_t handle) {
     FileInfo *r = record_of(handle);
+    CARDFS_ASSERT(r != nullptr);
     if (r == nullptr) return;
     r->device = nullptr;
     FS_CloseDir(&r->scan);
@@ -61,7 +61,7 @@ int16_t load_block(FileInfo *r, uint16_t block) {
         r->limit = d->blockSize;
         return kOk;
     }
-    int16_t used = int16_t(link & 0x7FFF);
+    int16_t used = int16_t(link & layout::kLinkValue);
     if (used < 2 || used > d->blockSize) {
         r->limit = 2;
         return CARDFS_E_VERIFY;
@@ -70,7 +70,7 @@ int16_t load_block(FileInfo *r, uint16_t block) {
     return kOk;
 }
 
-int16_t load_first_block(FileInfo *r) { return load_block(r, scan_entry(&r->scan)->firstBlock & 0x7FFF); }
+int16_t load_first_block(FileInfo *r) { return load_block(r, scan_entry(&r->scan)->firstBlock & layout::kLinkValue); }
 
 static int16_t walk_chain(FileInfo *r) {
     int32_t expected = scan_entry(&r->scan)->blockCount;
@@ -86,11 +86,12 @@ static int16_t walk_chain(FileInfo *r) {
 
 // A chain broken on flash media may be one whose sector a power cut caught
 // in the middle of a reclamation: its blocks are restored from the spare
-// and the chain is checked once more.
+// and the chain is checked once more. Restoring loads the map, so it waits
+// while a file is being written; the chain is checked again all the same.
 int16_t check_chain(FileInfo *r) {
     int16_t st = walk_chain(r);
-    if (st != CARDFS_E_VERIFY || r->device->flashGeometry == nullptr) return st;
-    if (restore_interrupted_reclaim(r->device) != kOk) return st;
+    if (st != CARDFS_E_VERIFY || !is_flash(r->device)) return st;
+    if (!writer_open() && restore_interrupted_reclaim(r->device) != kOk) return st;
     return walk_chain(r);
 }
 

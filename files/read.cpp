@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 namespace {
@@ -31,8 +30,8 @@ int16_t advance(FileInfo *r) {
 using namespace cardfs;
 
 extern "C" CARDFS_API int16_t FS_OpenR(const char *name) {
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     FileInfo *r = record_of(h);
     r->blocksDone = 0;
     ParsedName parsed;
@@ -85,7 +84,7 @@ extern "C" CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32
         }
         if (run == 0) {
             int16_t c = FS_Getc(handle);
-            if (c == -1) return int16_t(g_status);
+            if (c == -1) return int16_t(g_frame.status);
             *out++ = uint8_t(c);
             count--;
             continue;

@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "files/files_internal.h"
-#include "volume/volume_internal.h"
 
 namespace cardfs {
 namespace {
@@ -32,8 +31,8 @@ int16_t claim_entry(FileInfo *r, const ParsedName &name) {
 // Links a new block behind the full buffer and writes the buffer out.
 int16_t next_block(FileInfo *r) {
     DeviceDescriptor *d = r->device;
-    int32_t block = allocate_block(d);
-    if (block < 0) return int16_t(block);
+    int32_t block = 0;
+    if (int16_t st = allocate_block(d, &block); st != kOk) return st;
     set_link_word(r, uint16_t(block));
     uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
     DecodeFileBuffer(link);
@@ -65,7 +64,9 @@ int16_t write_last_block(FileInfo *r) {
 void discard(FileInfo *r) {
     DirEntry *e = scan_entry(&r->scan);
     e->extension = 0;
-    release_chain(r->device, e->firstBlock, e->blockCount);
+    // A chain that cannot be followed to its end keeps the rest of its
+    // blocks in use: they leak, and no file is hurt.
+    (void)release_chain(r->device, e->firstBlock, e->blockCount);
     release_block(r->device, r->bufferBlock);
 }
 
@@ -84,8 +85,8 @@ int16_t open_for_writing(int16_t h, const char *name) {
     store(kOk);
     if ((st = claim_entry(r, parsed)) != kOk) return st;
     if ((st = load_map(r->device)) != kOk) return st;
-    int32_t block = allocate_block(r->device);
-    if (block < 0) return int16_t(block);
+    int32_t block = 0;
+    if ((st = allocate_block(r->device, &block)) != kOk) return st;
     DirEntry *e = r->scan.entry;
     e->firstBlock = uint16_t(block);
     e->blockCount = 1;
@@ -102,8 +103,8 @@ using namespace cardfs;
 
 extern "C" CARDFS_API int16_t FS_OpenW(const char *name) {
     if (writer_open()) return store(CARDFS_E_WRITING);
-    int16_t h = find_free_record();
-    if (h < 0) return h;
+    int16_t h = 0;
+    if (int16_t st = find_free_record(&h); st != kOk) return st;
     int16_t st = open_for_writing(h, name);
     if (st != kOk) {
         release_record(h);
@@ -160,7 +161,7 @@ extern "C" CARDFS_API int16_t FS_CloseW(int16_t handle) {
     FileInfo *r = writer_record(handle);
     if (r == nullptr) return store(CARDFS_E_NOT_OPEN);
     int16_t result = kOk;
-    if (g_status == kOk && position_sane(r)) {
+    if (!status_pending() && position_sane(r)) {
         scan_entry(&r->scan)->extension &= uint16_t(~kOpenForWriting);
         result = write_last_block(r);
     } else {

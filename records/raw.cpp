@@ -1,7 +1,6 @@
 // Raw files: a four-field header record, then bytes passed through as they
 // are.
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "codec/codec.h"
 
 using namespace cardfs;
 
@@ -15,22 +14,24 @@ extern "C" CARDFS_API RawHeader *FS_InitRawHeader(RawHeader *header) {
 
 extern "C" CARDFS_API int16_t FS_RawWriteHeader(int16_t handle, RawHeader *header) {
     if (header == nullptr) return CARDFS_E_ARGUMENT;
-    static const uint8_t kEndByte = 0xFF;
     int16_t st = put_int_field(handle, 6);
     if (st == kOk) st = put_int_field(handle, header->rawKind == 1 ? header->rawParam : 1);
     if (st == kOk) st = put_int_field(handle, uint16_t(header->rawKind));
     if (st == kOk) st = put_dword_field(handle, header->rawValue);
-    if (st == kOk) st = put_bytes(handle, &kEndByte, 1);
+    if (st == kOk) st = put_bytes(handle, &kRecordEndWritten, 1);
     return st;
 }
 
 namespace {
 
+// A raw file has no transfer head, and its header is always closed by
+// 0xFF: it is read with that record end whatever transfer ran before.
 int16_t read_header(int16_t handle, RawHeader *header) {
+    const FieldReader in = {handle, kRecordEndWritten};
     for (int field = 0; field < 4; field++) {
         uint8_t value[6];
-        int16_t r = read_field(handle, value, 5);
-        int16_t pending = int16_t(GetErrno());
+        int16_t r = read_field(in, value, 5);
+        int16_t pending = take_pending_status();
         if (pending != kOk) return pending;
         if (r == kEnd) return CARDFS_E_EOF;
         if (r == 0) continue;
@@ -40,20 +41,14 @@ int16_t read_header(int16_t handle, RawHeader *header) {
         if (field == 2) header->rawKind = field_to_int(value);
         if (field == 3) header->rawValue = field_to_dword(value);
     }
-    return skip_to_record_end(handle) == kEnd ? kNoRecord : kOk;
+    return skip_to_record_end(in) == kEnd ? kNoRecord : kOk;
 }
 
 }  // namespace
 
-// A raw file has no transfer head, and its header is always closed by 0xFF:
-// it is read with that record end whatever transfer ran before.
 extern "C" CARDFS_API int16_t FS_RawReadHeader(int16_t handle, RawHeader *header) {
     if (header == nullptr) return CARDFS_E_ARGUMENT;
-    uint16_t recordEnd = g_transfer.recordEnd;
-    g_transfer.recordEnd = 0xFF;
-    int16_t st = read_header(handle, header);
-    g_transfer.recordEnd = recordEnd;
-    return st;
+    return read_header(handle, header);
 }
 
 extern "C" CARDFS_API int16_t FS_RawWrite(int16_t handle, const void *buffer, uint32_t count) {

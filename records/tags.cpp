@@ -2,8 +2,7 @@
 // and scale from a fixed table; the stream ends with the tag FF FF.
 #include <string.h>
 
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "codec/codec.h"
 
 namespace cardfs {
 namespace {

@@ -5,21 +5,22 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "datafiles/codec.h"
-#include "volume/volume_internal.h"
+#include "codec/codec.h"
 
 namespace cardfs {
 
 static const uint8_t kAbsent[1] = {0};
 
-int16_t read_field(int16_t handle, uint8_t *buffer, int16_t capacity) {
+int16_t read_field(const FieldReader &in, uint8_t *buffer, int16_t capacity) {
     buffer[0] = 0;
-    int16_t length = next_byte(handle);
-    if (length == kEnd || length == int16_t(g_transfer.recordEnd) || length == 0) return length;
+    int16_t length = read_byte(in.handle);
+    if (length == kEnd || length == in.recordEnd || length == 0) return length;
     int16_t n = length < capacity ? length : capacity;
-    FS_ReadFile(handle, buffer, n);
+    // A data byte that cannot be read leaves its failure pending in the
+    // status variable, where the caller's check of the field finds it.
+    (void)FS_ReadFile(in.handle, buffer, n);
     buffer[n] = 0;
-    for (int16_t i = n; i < length; i++) next_byte(handle);
+    for (int16_t i = n; i < length; i++) (void)read_byte(in.handle);
     return n;
 }
 
@@ -32,7 +33,7 @@ uint32_t field_to_dword(const uint8_t *b) {
 bool read_swapped_dword(int16_t handle, uint32_t *value) {
     uint32_t b[4];
     for (uint32_t &byte : b) {
-        int16_t c = next_byte(handle);
+        int16_t c = read_byte(handle);
         if (c == kEnd) return false;
         byte = uint32_t(c);
     }
@@ -40,12 +41,12 @@ bool read_swapped_dword(int16_t handle, uint32_t *value) {
     return true;
 }
 
-int16_t skip_to_record_end(int16_t handle) {
-    int16_t b = next_byte(handle);
+int16_t skip_to_record_end(const FieldReader &in) {
+    int16_t b = read_byte(in.handle);
     while (b != kEnd) {
-        if (b == int16_t(g_transfer.recordEnd)) return b;
-        for (int16_t i = 0; i < b; i++) next_byte(handle);
-        b = next_byte(handle);
+        if (b == in.recordEnd) return b;
+        for (int16_t i = 0; i < b; i++) (void)read_byte(in.handle);
+        b = read_byte(in.handle);
     }
     return kEnd;
 }
@@ -56,19 +57,19 @@ bool has_control_char(const uint8_t *text, int32_t length) {
     return false;
 }
 
-int16_t check_field(int16_t r) {
-    int16_t pending = int16_t(GetErrno());
-    if (pending != kEnd) return pending;
+int16_t check_field(const FieldReader &in, int16_t r) {
+    int16_t pending = take_pending_status();
+    if (pending != kOk) return pending;
     if (r == kEnd) return CARDFS_E_EOF;
-    if (r == int16_t(g_transfer.recordEnd)) return kRecordComplete;
+    if (r == in.recordEnd) return kRecordComplete;
     return 0;
 }
 
-int16_t read_number(int16_t handle, int16_t width, uint32_t *value, bool *present) {
+int16_t read_number(const FieldReader &in, int16_t width, uint32_t *value, bool *present) {
     uint8_t field[43];
     if (present != nullptr) *present = false;
-    int16_t r = read_field(handle, field, 42);
-    int16_t st = check_field(r);
+    int16_t r = read_field(in, field, 42);
+    int16_t st = check_field(in, r);
     if (st != 0 || r == 0) return st;
     if (r != width) return kFieldLength;
     *value = width == 1 ? field[0] : width == 2 ? uint16_t(field_to_int(field)) : field_to_dword(field);
@@ -83,16 +84,15 @@ void store_text(const uint8_t *field, int16_t length, char *member, int32_t size
     member[n] = '\0';
 }
 
-int16_t read_text(int16_t handle, char *member, int32_t size) {
+int16_t read_text(const FieldReader &in, char *member, int32_t size) {
     uint8_t field[43];
-    int16_t r = read_field(handle, field, 42);
-    int16_t st = check_field(r);
+    int16_t r = read_field(in, field, 42);
+    int16_t st = check_field(in, r);
     if (st == 0) store_text(field, r, member, size);
     return st;
 }
 
-bool BufferedRecord::skip_to_record_end() {
-    const uint8_t recordEnd = uint8_t(g_transfer.recordEnd);
+bool BufferedRecord::skip_to_record_end(uint8_t recordEnd) {
     for (;;) {
         const uint8_t *b = take(1);
         if (b == nullptr) return false;
@@ -143,21 +143,6 @@ int16_t put_text_field(int16_t handle, const char *text, size_t size) {
     int16_t st = FS_Putc(int16_t(length & 0xFF), handle);
     if (st != kOk || length == 0) return st;
     return FS_WriteFileEx(handle, text, uint32_t(length));
-}
-
-// mktime reads the time-zone settings afresh itself (TZ, or the system's
-// zone file), so a change of TZ between two calls is honoured.
-int32_t make_time_local(struct tm *tm) {
-    tm->tm_isdst = 0;
-    time_t t = mktime(tm);
-    if (t < 0 || t > INT32_MAX) return -1;
-    return int32_t(t);
-}
-
-bool break_time_utc(int32_t time, struct tm *out) {
-    if (time < 0) return false;
-    time_t t = time;
-    return gmtime_r(&t, out) != nullptr;
 }
 
 }  // namespace cardfs

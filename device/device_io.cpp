@@ -1,10 +1,13 @@
 // Checked access to a device: geometry validation and range-checked block,
 // byte and sector operations. Nothing above this file calls a descriptor's
 // operations directly, so no damaged number can reach a driver.
-#include "volume/volume_internal.h"
+#include "device/frame.h"
 
 namespace cardfs {
 namespace {
+
+using layout::kBlocksPerBitByte;
+using layout::kBlocksPerPairByte;
 
 bool block_size_ok(int32_t bs) { return bs >= 16 && bs <= kBufferSize && bs % 16 == 0; }
 
@@ -13,12 +16,12 @@ int16_t flash_geometry_check(const DeviceDescriptor *d) {
     if (fg->ReadBytes == nullptr || fg->EraseSector == nullptr) return CARDFS_E_NO_DEVICE;
     if (fg->sectorSize <= 0 || fg->sectorSize % d->blockSize != 0) return CARDFS_E_NO_VOLUME;
     int32_t perSector = fg->sectorSize / d->blockSize;
-    if (perSector % 4 != 0) return CARDFS_E_NO_VOLUME;
-    if (fg->sectorCount < 2 || fg->sectorCount > kMaxSectors) return CARDFS_E_NO_VOLUME;
+    if (perSector % kBlocksPerPairByte != 0) return CARDFS_E_NO_VOLUME;
+    if (fg->sectorCount < 2 || fg->sectorCount > layout::kMaxSectors) return CARDFS_E_NO_VOLUME;
     if (fg->systemSectors < 2 || fg->systemSectors >= fg->sectorCount) return CARDFS_E_NO_VOLUME;
     if (fg->systemAreaBlocks < d->dirBlocks + 1 || fg->systemAreaBlocks > perSector) return CARDFS_E_NO_VOLUME;
     if (int32_t{fg->sectorCount} * perSector > d->totalBlocks) return CARDFS_E_NO_VOLUME;
-    if ((int32_t{d->totalBlocks} + 3) / 4 > d->blockSize) return CARDFS_E_NO_VOLUME;
+    if ((int32_t{d->totalBlocks} + kBlocksPerPairByte - 1) / kBlocksPerPairByte > d->blockSize) return CARDFS_E_NO_VOLUME;
     if (int32_t{d->headerBlock} + fg->systemAreaBlocks > perSector) return CARDFS_E_NO_VOLUME;
     return kOk;
 }
@@ -33,7 +36,7 @@ int16_t geometry_check(const DeviceDescriptor *d) {
     if (mapBlock >= d->totalBlocks) return CARDFS_E_NO_VOLUME;
     if (d->firstDataBlock <= mapBlock || d->firstDataBlock > d->totalBlocks) return CARDFS_E_NO_VOLUME;
     if (d->flashGeometry != nullptr) return flash_geometry_check(d);
-    if ((int32_t{d->totalBlocks} + 7) / 8 > d->blockSize) return CARDFS_E_NO_VOLUME;
+    if ((int32_t{d->totalBlocks} + kBlocksPerBitByte - 1) / kBlocksPerBitByte > d->blockSize) return CARDFS_E_NO_VOLUME;
     return kOk;
 }
 
@@ -57,6 +60,12 @@ int16_t dev_read_bytes(DeviceDescriptor *d, uint32_t address, int16_t count, voi
     uint64_t size = uint64_t(uint16_t(d->totalBlocks)) * uint64_t(uint16_t(d->blockSize));
     if (count < 0 || uint64_t{address} + uint64_t(count) > size) return CARDFS_E_ARGUMENT;
     return fg->ReadBytes(d, address, count, buffer);
+}
+
+int16_t dev_init(DeviceDescriptor *d) { return d->InitDevice != nullptr ? d->InitDevice(d) : int16_t(CARDFS_E_NO_DEVICE); }
+
+int16_t dev_prepare(DeviceDescriptor *d) {
+    return d->PrepareMedium != nullptr ? d->PrepareMedium(d) : int16_t(CARDFS_E_NO_DEVICE);
 }
 
 int16_t dev_erase(DeviceDescriptor *d, int32_t sector) {

@@ -1,30 +1,34 @@
-// Internal interface of the field-data layer: the transfer state and the
-// field codec every record reader and writer is built from.
-//
-// Process-wide state of this layer: g_transfer (transfer.cpp).
+// Internal interface of the field codec: the field and record encoding
+// every structured file is built from. A field is a length byte and that
+// many data bytes (0 = absent value); a record ends where its record-end
+// byte stands in place of a length byte. The record end is the reader's
+// argument: it depends on the file (the transfer head's format byte, or
+// 0xFF for raw headers), which this layer does not know. Writers always end
+// records with 0xFF.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
-#include <time.h>
 
 #include "cardfs.h"
-#include "files/files_internal.h"
-#include "volume/volume_internal.h"
+#include "files/file_window.h"
 
 namespace cardfs {
 
-// The current transfer, set by a load or save start and consulted by every
-// record function until the next start.
-struct TransferState {
-    uint16_t recordEnd;      // 0xFF, or 0x00 for format byte 0
-    uint16_t fileFormat;     // the format byte 0..5 (0xFFFF unreadable)
-    uint16_t scaleByFour;    // coordinates come in quarter units
-    uint16_t merTextLayout;  // 1 early, 0 late, 2 not declared
-    uint16_t merLayoutSeen;  // 0 none, 1 early, 2 late
+// A file read field by field, and the byte that ends its records.
+struct FieldReader {
+    int16_t handle;
+    int16_t recordEnd;
 };
-extern TransferState g_transfer;
 
+// The readers take a failure the byte layer left pending (a short read, a
+// device error) from the status variable after every field, and they take
+// it through GetErrno, which resets the variable to -1: a host that reads
+// on after a loader's failure starts clean. That reset is part of the
+// loaders' interface; this is the one place that does it.
+inline int16_t take_pending_status() { return int16_t(GetErrno()); }
+
+constexpr uint8_t kRecordEndWritten = 0xFF;  // every record this library writes ends so
 constexpr int16_t kEnd = -1;           // a byte that could not be read (0xFFFF)
 constexpr int16_t kFieldLength = 8;    // a field of the wrong length
 constexpr int16_t kNoRecord = 128;     // no further record
@@ -35,15 +39,15 @@ constexpr int16_t kNullPosition = 512; // a MER record at the null position
 // bytes stored (at most capacity, followed by a NUL), 0 for an absent value,
 // recordEnd when the record ended, or -1 when the length byte could not be
 // read. Data reads are not checked: their failure stays pending.
-int16_t read_field(int16_t handle, uint8_t *buffer, int16_t capacity);
+[[nodiscard]] int16_t read_field(const FieldReader &in, uint8_t *buffer, int16_t capacity);
 int16_t field_to_int(const uint8_t *buffer);
 uint32_t field_to_dword(const uint8_t *buffer);
 // Four bytes, halves swapped (bits 16-23, 24-31, 0-7, 8-15). false when a
 // byte could not be read; *value is then unchanged.
-bool read_swapped_dword(int16_t handle, uint32_t *value);
+[[nodiscard]] bool read_swapped_dword(int16_t handle, uint32_t *value);
 // Steps over length-prefixed items up to and including the record-end
 // byte; returns that byte, or -1 when the data ran out first.
-int16_t skip_to_record_end(int16_t handle);
+[[nodiscard]] int16_t skip_to_record_end(const FieldReader &in);
 bool has_control_char(const uint8_t *text, int32_t length);
 inline bool is_null_position(uint32_t a, uint32_t b) {
     return (a == 0x7FFFFFFF && b == 0x7FFFFFFF) || (a == 0x7FFF && b == 0x7FFF);
@@ -55,24 +59,24 @@ inline bool is_null_position(uint32_t a, uint32_t b) {
 // status, -57 for an unreadable length byte, or kRecordComplete when the
 // record ended.
 constexpr int16_t kRecordComplete = 0x7FFF;
-int16_t check_field(int16_t r);
+[[nodiscard]] int16_t check_field(const FieldReader &in, int16_t r);
 // Reads a numeric field of the given width (1, 2 or 4) into *value;
 // absent leaves it. Returns 0 to go on, or the loader's result as above
 // (kFieldLength for a wrong width). *present, when given, tells whether a
 // value was stored.
-int16_t read_number(int16_t handle, int16_t width, uint32_t *value, bool *present = nullptr);
+[[nodiscard]] int16_t read_number(const FieldReader &in, int16_t width, uint32_t *value, bool *present = nullptr);
 // Reads a text field into member (size bytes, NUL-terminated); absent or
 // with control characters leaves it. Returns 0 or the loader's result.
-int16_t read_text(int16_t handle, char *member, int32_t size);
+[[nodiscard]] int16_t read_text(const FieldReader &in, char *member, int32_t size);
 // Stores a text read by read_field into member, under the text rule.
 void store_text(const uint8_t *field, int16_t length, char *member, int32_t size);
 
 // Reads one numeric field of the member's own width; an absent value
 // leaves the member as it is. Returns 0 or the loader's result.
 template <typename T>
-int16_t read_member(int16_t handle, T *member) {
+int16_t read_member(const FieldReader &in, T *member) {
     uint32_t value = uint32_t(*member);
-    int16_t st = read_number(handle, int16_t(sizeof(T)), &value);
+    int16_t st = read_number(in, int16_t(sizeof(T)), &value);
     if (st == 0) *member = static_cast<T>(value);
     return st;
 }
@@ -84,13 +88,11 @@ int16_t read_member(int16_t handle, T *member) {
 // what the caller sees is the same either way.
 class BufferedRecord {
 public:
-    explicit BufferedRecord(int16_t handle) {
-        if (g_status != kOk || handle < 0 || handle >= kRecords || handle == g_files.writer) return;
-        FileInfo &r = g_files.records[handle];
-        if (r.device == nullptr || r.position < 0 || r.position > r.limit || r.limit > kBufferSize) return;
-        record_ = &r;
-        start_ = at_ = r.buffer + r.position;
-        end_ = r.buffer + r.limit;
+    explicit BufferedRecord(int16_t handle) : handle_(handle) {
+        if (status_pending()) return;
+        ReadWindow window = read_window(handle);
+        start_ = at_ = window.data;
+        end_ = window.data + window.size;
     }
     bool usable() const { return start_ != nullptr; }
     // The next n bytes, or null when the block ends first.
@@ -101,24 +103,24 @@ public:
         return p;
     }
     // Steps over length-prefixed items through the record-end byte.
-    bool skip_to_record_end();
+    bool skip_to_record_end(uint8_t recordEnd);
     // Marks the bytes taken as read.
-    void commit() { record_->position = int16_t(record_->position + (at_ - start_)); }
+    void commit() { consume(handle_, int32_t(at_ - start_)); }
 
 private:
-    FileInfo *record_ = nullptr;
+    int16_t handle_;
     const uint8_t *start_ = nullptr, *at_ = nullptr, *end_ = nullptr;
 };
 
 // ---- writing; each returns -1 or the first failing write status ----
-int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
-int16_t put_byte_field(int16_t handle, uint16_t value);
-int16_t put_int_field(int16_t handle, uint16_t value);
-int16_t put_dword_field(int16_t handle, uint32_t value);
-int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second);
+[[nodiscard]] int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
+[[nodiscard]] int16_t put_byte_field(int16_t handle, uint16_t value);
+[[nodiscard]] int16_t put_int_field(int16_t handle, uint16_t value);
+[[nodiscard]] int16_t put_dword_field(int16_t handle, uint32_t value);
+[[nodiscard]] int16_t put_swapped_dword_pair(int16_t handle, uint32_t first, uint32_t second);
 // A text member of size bytes: its length byte, then its characters up to
 // the terminator or the member's end.
-int16_t put_text_field(int16_t handle, const char *text, size_t size);
+[[nodiscard]] int16_t put_text_field(int16_t handle, const char *text, size_t size);
 
 // Writes the fields of a record one after another; after the first failing
 // write nothing more is written and status keeps that failure.
@@ -137,10 +139,7 @@ public:
         return *this;
     }
     FieldWriter &bytes(const uint8_t *b, int32_t n) { return step(status == kOk ? put_bytes(handle_, b, n) : status); }
-    FieldWriter &end() {
-        static const uint8_t kRecordEndByte = 0xFF;
-        return bytes(&kRecordEndByte, 1);
-    }
+    FieldWriter &end() { return bytes(&kRecordEndWritten, 1); }
     int16_t status = kOk;
 
 private:
@@ -151,11 +150,5 @@ private:
     int16_t handle_;
 };
 
-// ---- time ----
-// mktime of a local broken-down time, -1 outside a non-negative 32-bit
-// count of seconds; normalises *tm.
-int32_t make_time_local(struct tm *tm);
-// gmtime; false for a negative time.
-bool break_time_utc(int32_t time, struct tm *out);
 
 }  // namespace cardfs

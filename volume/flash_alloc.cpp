@@ -1,0 +1,251 @@
+// The flash allocator: it fills one sector after another from the cursor,
+// erases a free sector before its first use, and when only the spare sector
+// is left free it reclaims a sector with released blocks through the spare.
+// Also the restoring of live blocks when a power cut stopped a reclamation.
+#include <string.h>
+
+#include "volume/map_bits.h"
+
+namespace cardfs {
+namespace {
+
+using layout::kFree;
+using layout::kReleased;
+using layout::kUsed;
+
+FlashState &flash = g_volume.flash;
+
+// Forgets what is known about full map bytes; needed whenever a pair
+// becomes free again.
+void reset_open_bytes(const DeviceDescriptor *d) {
+    for (int32_t s = 0; s < layout::kMaxSectors; s++) flash.openByte[s] = s * (blocks_per_sector(d) / 4);
+}
+
+bool erased(const uint8_t *block, int32_t size) {
+    for (int32_t i = 0; i < size; i++)
+        if (block[i] != layout::kErased) return false;
+    return true;
+}
+
+// Brings live block n back to the content of its copy when a power cut
+// stopped the copy-back of a reclamation, which programs blocks from their
+// first byte on: n then reads as the copy's first bytes (maybe none)
+// followed by erased ones.
+int16_t restore_block(DeviceDescriptor *d, int32_t n, int32_t copy) {
+    uint8_t live[kBufferSize];
+    uint8_t *saved = scratch_block();
+    int16_t st = dev_read(d, copy, saved);
+    if (st != kOk || erased(saved, d->blockSize)) return st;
+    if ((st = dev_read(d, n, live)) != kOk) return st;
+    // Only a block the copy-back left erased or programmed in part: the
+    // copy's first bytes, then erased bytes. Any other difference means the
+    // copy belongs to something else.
+    int32_t i = 0;
+    while (i < d->blockSize && live[i] == saved[i]) i++;
+    if (i == d->blockSize || !erased(live + i, d->blockSize - i)) return kOk;
+    return dev_write(d, n, saved);
+}
+
+// A free sector that is not erased may hold the only copy of the live
+// blocks of a sector whose reclamation was cut short; every live block
+// that can be completed from it is, before the free sector is erased.
+int16_t restore_from(DeviceDescriptor *d, int32_t spare) {
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t perSector = blocks_per_sector(d);
+    for (int32_t s = fg->systemSectors; s < fg->sectorCount; s++) {
+        if (s == spare || flash.useCount[s] == 0) continue;
+        for (int32_t k = 0; k < perSector; k++) {
+            // Only blocks the medium's map records as live: blocks taken by
+            // the running operation are erased and not yet written.
+            int32_t n = s * perSector + k;
+            if (pair_of(n) != kUsed || pair_in(g_volume.loaded, n) != kUsed) continue;
+            int16_t st = restore_block(d, n, spare * perSector + k);
+            if (st != kOk) return st;
+        }
+    }
+    return kOk;
+}
+
+// Whether some block of sector s does not start with 0xFF 0xFF.
+int16_t sector_dirty(DeviceDescriptor *d, int32_t s, bool *dirty) {
+    int32_t perSector = blocks_per_sector(d);
+    *dirty = false;
+    for (int32_t k = 0; k < perSector && !*dirty; k++) {
+        uint8_t probe[layout::kBlankProbe];
+        uint32_t address = uint32_t(s * d->flashGeometry->sectorSize + k * d->blockSize);
+        int16_t st = dev_read_bytes(d, address, layout::kBlankProbe, probe);
+        if (st != kOk) return st;
+        *dirty = probe[0] != layout::kErased || probe[1] != layout::kErased;
+    }
+    return kOk;
+}
+
+// Erases sector s unless every block of it starts with 0xFF 0xFF; a free
+// sector is first searched for blocks an interrupted reclamation left there.
+[[nodiscard]] int16_t erase_if_needed(DeviceDescriptor *d, int32_t s) {
+    bool dirty = false;
+    int16_t st = sector_dirty(d, s, &dirty);
+    if (st != kOk || !dirty) return st;
+    if (flash.useCount[s] == 0 && (st = restore_from(d, s)) != kOk) return st;
+    return dev_erase(d, s);
+}
+
+bool has_released(int32_t perSector, int32_t s) {
+    for (int32_t n = s * perSector; n < (s + 1) * perSector; n++)
+        if (pair_of(n) == kReleased) return true;
+    return false;
+}
+
+// Moves the live blocks of s to the spare, erases s, and moves them back to
+// their own numbers; released blocks of s become free.
+int16_t reclaim_sector(DeviceDescriptor *d, int32_t s, int32_t spare) {
+    int32_t perSector = blocks_per_sector(d);
+    int32_t first = s * perSector, end = first + perSector;
+    int32_t offset = (spare - s) * perSector;
+    uint8_t *work = scratch_block();
+    // A spare that could not be erased refuses the first copy into it,
+    // which ends the reclamation with that status.
+    (void)erase_if_needed(d, spare);
+    for (int32_t n = first; n < end; n++) {
+        if (pair_of(n) != kUsed) continue;
+        int16_t st = dev_read(d, n, work);
+        if (st == kOk) st = dev_write(d, n + offset, work);
+        if (st != kOk) return st;
+    }
+    int16_t st = dev_erase(d, s);
+    if (st != kOk) return st;
+    uint16_t live = 0;
+    for (int32_t n = first; n < end; n++) {
+        uint8_t value = pair_of(n);
+        if (value == kReleased) set_pair(n, kFree);
+        if (value != kUsed) continue;
+        live++;
+        st = dev_read(d, n + offset, work);
+        if (st == kOk) st = dev_write(d, n, work);
+        if (st != kOk) return st;
+    }
+    reset_open_bytes(d);
+    flash.useCount[s] = live;
+    if (live == 0) flash.freeSectors++;
+    return dev_erase(d, spare);
+}
+
+// Reclaims the first sector with released blocks after the cursor through
+// the (first) free sector; *sector is the reclaimed one.
+int16_t reclaim_any(DeviceDescriptor *d, int32_t *sector) {
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t S = fg->systemSectors, N = fg->sectorCount, span = N - S;
+    int32_t spare = -1;
+    for (int32_t s = S; s < N && spare < 0; s++)
+        if (flash.useCount[s] == 0) spare = s;
+    if (spare < 0) return CARDFS_E_MEDIUM_FULL;
+    for (int32_t i = 0; i < span; i++) {
+        int32_t r = (flash.cursor - S + 1 + i) % span;
+        int32_t s = S + (r < 0 ? r + span : r);
+        if (s == spare || !has_released(blocks_per_sector(d), s)) continue;
+        *sector = s;
+        return reclaim_sector(d, s, spare);
+    }
+    return CARDFS_E_MEDIUM_FULL;
+}
+
+// A sector with no block in use, searched from the cursor on; taking the
+// last free one reclaims instead, so that the spare stays free.
+int16_t take_empty_sector(DeviceDescriptor *d, int32_t cursor, int32_t *sector) {
+    int32_t N = d->flashGeometry->sectorCount;
+    int32_t s = -1;
+    for (int32_t i = 0; i < N && s < 0; i++)
+        if (flash.useCount[(cursor + i) % N] == 0) s = (cursor + i) % N;
+    if (s < 0) return CARDFS_E_MEDIUM_FULL;
+    if (flash.freeSectors == 1) {
+        int16_t st = reclaim_any(d, &s);
+        if (st != kOk) return st;
+        if (flash.useCount[s] == 0) flash.freeSectors--;
+    } else {
+        flash.freeSectors--;
+    }
+    // A sector that could not be erased still has its blocks probed before
+    // each is handed out: the ones that do not read erased are released.
+    if (flash.useCount[s] == 0) (void)erase_if_needed(d, s);
+    *sector = s;
+    return kOk;
+}
+
+// The sector to allocate from: the partly used one at or after the cursor,
+// else an empty one, else (when only the spare is empty) a reclaimed one.
+// Counts the block about to be taken and moves the cursor there.
+int16_t pick_sector(DeviceDescriptor *d, int32_t *sector) {
+    int32_t N = d->flashGeometry->sectorCount, perSector = blocks_per_sector(d);
+    int32_t cursor = flash.cursor < 0 ? 0 : flash.cursor;
+    // The usual case: the sector at the cursor still has room.
+    if (cursor < N && flash.useCount[cursor] > 0 && flash.useCount[cursor] < perSector) {
+        flash.useCount[cursor]++;
+        *sector = cursor;
+        return kOk;
+    }
+    int32_t s = -1;
+    for (int32_t i = 0; i < N && s < 0; i++) {
+        int32_t t = (cursor + i) % N;
+        if (flash.useCount[t] > 0 && flash.useCount[t] < perSector) s = t;
+    }
+    if (s < 0) {
+        int16_t st = take_empty_sector(d, cursor, &s);
+        if (st != kOk) return st;
+    }
+    CARDFS_ASSERT(flash.useCount[s] < perSector);
+    flash.useCount[s]++;
+    flash.cursor = int16_t(s);
+    *sector = s;
+    return kOk;
+}
+
+}  // namespace
+
+void count_sector_use(const DeviceDescriptor *d) {
+    reset_open_bytes(d);
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t perSector = blocks_per_sector(d);
+    flash.freeSectors = 0;
+    for (int32_t s = 0; s < fg->sectorCount; s++) {
+        if (s < fg->systemSectors) {
+            flash.useCount[s] = uint16_t(perSector);
+            continue;
+        }
+        uint16_t used = 0;
+        for (int32_t n = s * perSector; n < (s + 1) * perSector; n++) used = uint16_t(used + (pair_of(n) != kFree));
+        flash.useCount[s] = used;
+        if (used == 0) flash.freeSectors++;
+    }
+}
+
+int16_t find_free_pair(DeviceDescriptor *d, int32_t *block) {
+    int32_t s = 0;
+    // Whatever stopped the choice of a sector, the medium counts as full.
+    if (pick_sector(d, &s) != kOk) return CARDFS_E_MEDIUM_FULL;
+    int32_t end = d->totalBlocks / 4;
+    for (int32_t i = flash.openByte[s]; i < end; i++) {
+        if ((g_volume.map[i] & layout::kReleasedBits) == layout::kReleasedBits) continue;
+        flash.openByte[s] = i;
+        int32_t k = 0;
+        while ((g_volume.map[i] >> (2 * k)) & 2) k++;
+        *block = i * 4 + k;
+        CARDFS_ASSERT(*block / blocks_per_sector(d) == s);
+        set_pair(*block, kUsed);
+        return kOk;
+    }
+    return CARDFS_E_MEDIUM_FULL;
+}
+
+int16_t restore_interrupted_reclaim(DeviceDescriptor *d) {
+    if (!is_flash(d)) return kOk;
+    int16_t st = load_map(d);
+    const FlashGeometry *fg = d->flashGeometry;
+    for (int32_t s = fg->systemSectors; s < fg->sectorCount && st == kOk; s++) {
+        bool dirty = false;
+        if (flash.useCount[s] != 0 || (st = sector_dirty(d, s, &dirty)) != kOk || !dirty) continue;
+        st = restore_from(d, s);
+    }
+    return st;
+}
+
+}  // namespace cardfs
