@@ -160,13 +160,17 @@ extern "C" CARDFS_API int16_t FS_CloseW(int16_t handle) {
     }
     FileInfo *r = writer_record(handle);
     if (r == nullptr) return store(CARDFS_E_NOT_OPEN);
+    // Kept only after a successful last call and a last block on the
+    // medium: a file whose last block could not be written is discarded
+    // like one whose append failed, and the close reports the failure.
     int16_t result = kOk;
-    if (!status_pending() && position_sane(r)) {
+    bool keep = !status_pending() && position_sane(r);
+    if (keep) {
         scan_entry(&r->scan)->extension &= uint16_t(~kOpenForWriting);
         result = write_last_block(r);
-    } else {
-        discard(r);
+        keep = result == kOk;
     }
+    if (!keep) discard(r);
     int16_t st = write_back_entry(&r->scan, WriteOrder::MapFirst);
     if (st != kOk) result = st;
     g_files.writers--;
