@@ -40,11 +40,11 @@ FileInfo *record_of(int16_t handle) {
 
 uint16_t link_word(const FileInfo *r) {
     uint16_t link;
-    memcpy(&link, r->buffer, 2);
+    memcpy(&link, r->buffer, layout::kLinkSize);
     return link;
 }
 
-void set_link_word(FileInfo *r, uint16_t link) { memcpy(r->buffer, &link, 2); }
+void set_link_word(FileInfo *r, uint16_t link) { memcpy(r->buffer, &link, layout::kLinkSize); }
 
 // Loads a file block. A last block must claim between 2 and blockSize
 // bytes in use; anything else is a damaged block (-10).
@@ -56,14 +56,14 @@ int16_t load_block(FileInfo *r, uint16_t block) {
     uint16_t link = link_word(r);
     link = EncodeFileBuffer(&link);
     set_link_word(r, link);
-    r->position = 2;
+    r->position = layout::kLinkSize;
     if (!(link & kLastBlock)) {
         r->limit = d->blockSize;
         return kOk;
     }
     int16_t used = int16_t(link & layout::kLinkValue);
-    if (used < 2 || used > d->blockSize) {
-        r->limit = 2;
+    if (used < layout::kLinkSize || used > d->blockSize) {
+        r->limit = layout::kLinkSize;
         return CARDFS_E_VERIFY;
     }
     r->limit = used;

@@ -31,6 +31,7 @@ int16_t claim_entry(FileInfo *r, const ParsedName &name) {
 // Links a new block behind the full buffer and writes the buffer out.
 int16_t next_block(FileInfo *r) {
     DeviceDescriptor *d = r->device;
+    CARDFS_ASSERT(r->position == d->blockSize);
     int32_t block = 0;
     if (int16_t st = allocate_block(d, &block); st != kOk) return st;
     set_link_word(r, uint16_t(block));
@@ -45,7 +46,7 @@ int16_t next_block(FileInfo *r) {
     scan_entry(&r->scan)->blockCount++;
     r->blocksDone++;
     r->bufferBlock = uint16_t(block);
-    r->position = 2;
+    r->position = layout::kLinkSize;
     return kOk;
 }
 
@@ -70,7 +71,7 @@ void discard(FileInfo *r) {
     release_block(r->device, r->bufferBlock);
 }
 
-bool position_sane(const FileInfo *r) { return r->position >= 2 && r->position <= r->device->blockSize; }
+bool position_sane(const FileInfo *r) { return r->position >= layout::kLinkSize && r->position <= r->device->blockSize; }
 
 int16_t open_for_writing(int16_t h, const char *name) {
     FileInfo *r = record_of(h);
@@ -91,7 +92,7 @@ int16_t open_for_writing(int16_t h, const char *name) {
     e->firstBlock = uint16_t(block);
     e->blockCount = 1;
     r->bufferBlock = uint16_t(block);
-    r->position = 2;
+    r->position = layout::kLinkSize;
     r->blocksDone = 0;
     return kOk;
 }
@@ -160,6 +161,7 @@ extern "C" CARDFS_API int16_t FS_CloseW(int16_t handle) {
     }
     FileInfo *r = writer_record(handle);
     if (r == nullptr) return store(CARDFS_E_NOT_OPEN);
+    CARDFS_ASSERT(g_files.writers == 1 && record_of(g_files.writer) == r);
     // Kept only after a successful last call and a last block on the
     // medium: a file whose last block could not be written is discarded
     // like one whose append failed, and the close reports the failure.

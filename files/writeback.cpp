@@ -164,6 +164,8 @@ int16_t write_in_place(DirScan *scan, int32_t header, int32_t changed, WriteOrde
 int16_t write_new_copy(DirScan *scan, int32_t header, int32_t changed, int32_t *next) {
     DeviceDescriptor *d = scan->device;
     int16_t st = next_slot(d, header, next);
+    CARDFS_ASSERT(st != kOk || (*next + d->flashGeometry->systemAreaBlocks <=
+                                d->flashGeometry->systemSectors * blocks_per_sector(d)));
     for (int32_t i = 1; i < d->dirBlocks && st == kOk; i++) st = write_dir_block(scan, i, changed, header, *next);
     if (st == kOk) st = write_map(d, *next);
     if (st == kOk) st = write_header_block(scan, header, changed, *next);

@@ -51,6 +51,7 @@ int16_t find_free_bit(const DeviceDescriptor *d, int32_t *block) {
         int32_t bit = lowest_zero_bit(map[i]);
         map[i] = uint8_t(map[i] | (1 << bit));
         *block = i * 8 + bit;
+        CARDFS_ASSERT(*block < d->totalBlocks);
         return kOk;
     }
     g_volume.mapHint = end;
