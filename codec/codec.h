@@ -30,9 +30,9 @@ inline int16_t take_pending_status() { return int16_t(GetErrno()); }
 
 constexpr uint8_t kRecordEndWritten = 0xFF;  // every record this library writes ends so
 constexpr int16_t kEnd = -1;           // a byte that could not be read (0xFFFF)
-constexpr int16_t kFieldLength = 8;    // a field of the wrong length
-constexpr int16_t kNoRecord = 128;     // no further record
-constexpr int16_t kNullPosition = 512; // a MER record at the null position
+constexpr int16_t kFieldLength = CARDFS_R_FIELD_LENGTH;
+constexpr int16_t kNoRecord = CARDFS_R_NO_RECORD;
+constexpr int16_t kNullPosition = CARDFS_R_NULL_POSITION;
 
 // ---- reading ----
 // Reads one field into buffer (capacity + 1 bytes). Returns the number of
