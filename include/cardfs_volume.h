@@ -77,8 +77,9 @@ typedef struct FlashGeometry {
     int16_t sectorCount;      /* at most 64, all inside the medium */
     int16_t systemSectors;    /* leading sectors that hold the system area; at least 2 */
     /* dirBlocks + 1: one copy of directory and map. Copies go at multiples
-     * of it inside a system sector; a copy that would end on the sector's
-     * last block is not used: the next system sector is erased and taken. */
+     * of it inside a system sector while a copy ends before the sector's
+     * last block (one that would end on it is skipped); then the next
+     * system sector is erased and taken. */
     int16_t systemAreaBlocks;
     /* Reads count bytes (3 or 2) at a byte address inside the medium. */
     int16_t (*ReadBytes)(DeviceDescriptor *device, uint32_t address, int16_t count, void *buffer);
@@ -95,7 +96,7 @@ typedef struct FlashGeometry {
  * dirBlocks blocks from H (blockSize / 16 entries each, the first entry
  * the volume header), the allocation map is block H + dirBlocks, and files
  * use firstDataBlock to totalBlocks - 1. The map must fit one block:
- * totalBlocks / 8 bytes, or totalBlocks / 4 on flash, at most blockSize.
+ * totalBlocks / 8 bytes (on flash / 4), rounded up, at most blockSize.
  * Geometry that breaks these rules reads as no volume (-6).
  *
  * Geometry of the supported media (headerBlock 0; on flash 64 KiB sectors,
