@@ -96,7 +96,7 @@ typedef struct FlashGeometry {
  * dirBlocks blocks from H (blockSize / 16 entries each, the first entry
  * the volume header), the allocation map is block H + dirBlocks, and files
  * use firstDataBlock to totalBlocks - 1. The map must fit one block:
- * totalBlocks / 8 bytes (on flash / 4), rounded up, at most blockSize.
+ * totalBlocks / 8 bytes (on flash totalBlocks / 4) at most blockSize.
  * Geometry that breaks these rules reads as no volume (-6).
  *
  * Geometry of the supported media (headerBlock 0; on flash 64 KiB sectors,
