@@ -103,8 +103,9 @@ static int16_t imagePrepareMedium(DeviceDescriptor *device)
     return CARDFS_OK;
 }
 
-/* Fills the geometry; -6 when the image is missing or carries no volume
- * (bytes 1 to 3 of block 0 are not "DOS"), so that it can be formatted. */
+/* Fills the geometry and returns -1; -6 when the image is missing or
+ * carries no volume (bytes 1 to 3 of block 0 are not "DOS"): the device
+ * is current all the same, so that FS_Format can use it. */
 static int16_t imageInitDevice(DeviceDescriptor *device)
 {
     ImageDevice *img = imageOf(device);
@@ -198,7 +199,10 @@ static void writeGreeting(void)
     if (handle < 0) fail("FS_OpenW(\"" FILE_NAME "\")", handle);
     st = FS_Puts(greeting, handle);
     if (st != CARDFS_OK) {
-        FS_CloseW(handle); /* drops the partial file */
+        /* The failure is still in the status variable, so FS_CloseW drops
+         * the partial file (and returns -1 all the same). Calling GetErrno()
+         * first would reset it and make FS_CloseW keep the partial file. */
+        FS_CloseW(handle);
         fail("FS_Puts", st);
     }
     /* FS_CloseW keeps the file because the last status was success. */
@@ -270,13 +274,20 @@ static void readGreeting(void)
     printf("The text read back matches the text written.\n");
 }
 
+/* FS_DeviceSize is in KiB, FS_SpaceFree in bytes. FS_TotalBlocks leaves
+ * out the directory and map blocks, but FS_BlocksUsed counts them (they
+ * share a map byte with the first data block): a fresh diskette shows 3
+ * blocks used. */
 static void printCapacity(void)
 {
     int16_t total = FS_TotalBlocks();
     int16_t used = FS_BlocksUsed();
-    int16_t freeBlocks = FS_BlocksFree();
-    int32_t freeBytes = FS_SpaceFree();
+    int16_t freeBlocks;
+    int32_t freeBytes;
+    /* Checked first: the two queries below would compute with a failure. */
     if (used < 0) fail("FS_BlocksUsed", used);
+    freeBlocks = FS_BlocksFree();
+    freeBytes = FS_SpaceFree();
     printf("Capacity: %d blocks of %u bytes for files, %d used, %d free (%ld bytes free), "
            "medium %ld KiB.\n",
            total, (unsigned)FS_BlockSize(), used, freeBlocks, (long)freeBytes,

@@ -13,7 +13,10 @@
  * Loader results: -1 a record was loaded; 512 a MER record at the null
  * position; 128 no further record; 8 a field of the wrong length; -57 the
  * file ended inside a record; 1 bad selector and 4 bad format byte (load
- * start); any status the byte layer left pending.
+ * start); any status the byte layer left pending. The readers take that
+ * status with GetErrno() after their fields, which resets it to -1: the
+ * reason is the loader's result, and a failure left by an earlier call
+ * comes back from the next loader (call GetErrno() first to drop it).
  *
  * Choices this library makes where the format leaves room:
  *  - A null record or output pointer gives -103 from every function here

@@ -87,28 +87,45 @@ typedef struct FileDescr {
     DeviceDescriptor *device;
 } FileDescr;
 
-/* Directory scans. A null device means the current device. */
+/* Directory scans. A null device means the current device. A freshly
+ * opened scan stands on entry 0, the volume header, so FS_GetDirEntry
+ * before the first FS_ReadDir returns it: name holds the label, blockCount
+ * the medium's blocks, and extension is not 0 ("DD"). Each FS_ReadDir
+ * moves to the next entry, free ones included, and returns -4 after the
+ * last. */
 CARDFS_API int16_t FS_OpenDir(DeviceDescriptor *device, DirScan *scan);
 CARDFS_API int16_t FS_ReadDir(DirScan *scan);
 CARDFS_API int16_t FS_GetDirEntry(DirScan *scan, DirEntry *out);
 CARDFS_API int16_t FS_CloseDir(DirScan *scan);
-/* Number of files on the current device; scan is work space. */
+/* Number of files on the current device; scan is work space. Ends with
+ * -4 (end of the directory) in the status variable. */
 CARDFS_API int16_t FS_FilesPresent(DirScan *scan);
 
-/* Reading. FS_Getc returns 0..255, or -1 (status variable: -57 at the end). */
+/* Reading. FS_OpenR returns the handle, or a failure below -1. */
 CARDFS_API int16_t FS_OpenR(const char *name);
+/* Returns 0..255, or -1 at the end or on a failure. A byte read leaves the
+ * status variable alone, so read GetErrno() after the loop: -57 is the
+ * normal end, anything else a failure. */
 CARDFS_API int16_t FS_Getc(int16_t handle);
+/* Both return -1 when all count bytes were read. Asked for more than is
+ * left, they store the rest in buffer and return -57 without telling how
+ * many bytes that was: read with FS_Getc when the length is not known. */
 CARDFS_API int16_t FS_ReadFile(int16_t handle, void *buffer, int16_t count);
 CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32_t count);
 CARDFS_API int16_t FS_CloseR(int16_t handle);
 CARDFS_API FileInfo *FS_FileInfo(int16_t handle);
 
-/* Writing. FS_CloseW keeps the file only when the last status was -1. */
+/* Writing. FS_OpenW returns the handle, or a failure below -1. */
 CARDFS_API int16_t FS_OpenW(const char *name);
 CARDFS_API int16_t FS_Putc(int16_t c, int16_t handle);
 CARDFS_API int16_t FS_Puts(const char *text, int16_t handle);
 CARDFS_API int16_t FS_WriteFile(int16_t handle, const void *buffer, int16_t count);
 CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer, uint32_t count);
+/* Keeps the file only when the status variable holds -1, that is when the
+ * last call that stored a status succeeded. Otherwise (after a failed
+ * write) it drops the file, frees its blocks and still returns -1: check
+ * the result of every write. GetErrno() in between, or any other call that
+ * succeeds and stores -1, resets the variable: the partial file is kept. */
 CARDFS_API int16_t FS_CloseW(int16_t handle);
 
 /* Delete and rename. */
