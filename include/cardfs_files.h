@@ -22,6 +22,7 @@
  *    blocks in the free spare sector: opening a file whose chain is broken
  *    that way restores them from the spare (when no file is being written),
  *    and so does every allocation before a free sector is erased or used.
+ *    A file whose last block could not be written is not committed.
  *  - FS_CloseR on the file open for writing is refused with -59: the file
  *    stays open, so that FS_CloseW can commit or drop it.
  *  - A name whose extension evaluates to 0 ("x.0", "x.txt") cannot be
@@ -125,7 +126,9 @@ CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer, uint32_t c
  * last call that stored a status succeeded. Otherwise (after a failed
  * write) it drops the file, frees its blocks and still returns -1: check
  * the result of every write. GetErrno() in between, or any other call that
- * succeeds and stores -1, resets the variable: the partial file is kept. */
+ * succeeds and stores -1, resets the variable: the partial file is kept.
+ * A last block that cannot be written drops the file too, and then the
+ * write's failure is returned. */
 CARDFS_API int16_t FS_CloseW(int16_t handle);
 
 /* Delete and rename. */
