@@ -21,16 +21,15 @@ int16_t gate(RamDevice *r, Op op, bool *silent = nullptr) {
 }
 
 uint8_t *blockAt(RamDevice *r, int32_t b) {  // null, and counted, outside the medium
-    if (b >= 0 && b < r->geometry.totalBlocks && size_t(b + 1) * r->blockSizeBytes() <= r->data.size())
-        return r->block(b);
-    r->outside++;
-    return nullptr;
+    const bool inside = b >= 0 && b < r->geometry.totalBlocks && size_t(b + 1) * r->blockSizeBytes() <= r->data.size();
+    return inside ? r->block(b) : (r->outside++, nullptr);
 }
 
 // What a torn write or erase (src null) leaves of the n bytes at dst.
 void tear(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n) {
     const uint64_t h = mix(r->cutId);
-    const size_t unit = src || r->tornBits ? 1 : r->blockSizeBytes(), done = size_t(h % (n / unit + 1)) * unit;
+    const size_t unit = src || r->tornBits ? 1 : r->blockSizeBytes();
+    const size_t done = r->tornAt >= 0 ? std::min(n, size_t(r->tornAt)) : size_t(h % (n / unit + 1)) * unit;
     for (size_t i = 0; i < done; i++) dst[i] = src ? src[i] : 0xFF;
     if (done < n && r->isFlash && r->tornBits) dst[done] ^= uint8_t((dst[done] ^ (src ? src[done] : 0xFF)) & (h >> 32));
 }
@@ -92,8 +91,7 @@ int16_t opRead(DeviceDescriptor *d, int16_t b, void *buffer) {
     bool flip = false;
     const int16_t st = gate(r, Op::Read, &flip);
     const uint8_t *src = st == -1 ? blockAt(r, b) : nullptr;
-    if (src == nullptr) return st == -1 ? -103 : st;
-    return deliver(r, buffer, src, r->blockSizeBytes(), flip, b);
+    return src ? deliver(r, buffer, src, r->blockSizeBytes(), flip, b) : st == -1 ? int16_t(-103) : st;
 }
 
 int16_t opReadBytes(DeviceDescriptor *d, uint32_t address, int16_t count, void *buffer) {
@@ -112,9 +110,7 @@ void fillGeometry(RamDevice *r) {  // the geometry fields lead the descriptor
 
 int16_t opInit(DeviceDescriptor *d) {
     const int16_t st = gate(self(d), Op::Init);
-    if (st != -1) return st;
-    fillGeometry(self(d));
-    return self(d)->initStatus;
+    return st != -1 ? st : (fillGeometry(self(d)), self(d)->initStatus);
 }
 
 int16_t opPrepare(DeviceDescriptor *d) {
@@ -149,7 +145,6 @@ void RamDevice::cutPowerAfter(int64_t n, bool torn) {
 }
 
 RamDevice *makeDiskette(int16_t totalBlocks, int32_t deviceType) { return build(512, totalBlocks, 2, 3, deviceType, false); }
-
 RamDevice *makeFlash(int16_t blockSize, int16_t totalBlocks, int16_t dirBlocks, int16_t firstDataBlock,
                      int32_t sectorSize, int16_t sectorCount, int16_t systemSectors, int32_t deviceType) {
     RamDevice *r = build(blockSize, totalBlocks, dirBlocks, firstDataBlock, deviceType, true);
@@ -157,7 +152,6 @@ RamDevice *makeFlash(int16_t blockSize, int16_t totalBlocks, int16_t dirBlocks, 
     r->sectorErases.assign(size_t(sectorCount), 0);
     return r;
 }
-
 RamDevice *makeFlashCard(int32_t deviceType) { return makeFlash(512, 2048, 16, 256, 65536, 16, 2, deviceType); }
 RamDevice *makeFlashCartridge4M(int32_t deviceType) { return makeFlash(1024, 4096, 8, 128, 65536, 64, 2, deviceType); }
 void destroy(RamDevice *device) { delete device; }

@@ -1,16 +1,12 @@
-// RAM-backed devices for tests and benchmarks.
-//
-// RamDevice embeds a DeviceDescriptor as its first member, so the callbacks find their device again
-// from the descriptor pointer. A rewritable device (diskette-like) replaces a block on each write; a
-// NOR-flash device only clears bits when it programs (a write that would set one is refused with
-// kFlashSetBit and changes nothing) and sets a whole sector to 0xFF when it erases. Calls are counted
-// per operation; a request outside the medium is refused with -103 and counted in `outside`.
-// Faults: armFault makes call n of an operation, counted from arming, fail with a status, or return
-// success having changed nothing (Fault::Lost, a write or erase) or with bits flipped (Fault::Flipped,
-// a read). cutPowerAfter(n) cuts the write or erase after n more of them and fails every call with
-// kPowerOff until restorePower(). A cut operation is not applied; a torn one is applied to a prefix
-// and, on flash with tornBits, one more byte gets some of the bits it was to lose cleared (an erase:
-// to gain, set); without tornBits an erase stops at a block boundary. Prefix and bits follow from
+// RAM-backed devices for tests and benchmarks. A rewritable device (diskette-like) replaces a block
+// on each write; a NOR-flash device only clears bits when it programs (a write that would set one is
+// refused with kFlashSetBit) and sets a sector to 0xFF when it erases. Calls are counted; a request
+// outside the medium is refused with -103 and counted in `outside`.
+// armFault: call n of an operation from now fails with a status, or succeeds having written nothing
+// (Fault::Lost) or having read flipped bits (Fault::Flipped). cutPowerAfter(n): the write or erase
+// after n more is cut, and every call fails with kPowerOff until restorePower(). A cut operation is
+// not applied; a torn one is applied to a prefix, and on flash with tornBits one more byte gets part
+// of its change (without tornBits an erase stops at a block boundary). Prefix and bits follow from
 // cutId (n) alone, so a failing cut replays from its number.
 #pragma once
 
@@ -34,7 +30,7 @@ struct Counters {
 };
 
 struct RamDevice {
-    DeviceDescriptor desc{};  // must stay first
+    DeviceDescriptor desc{};  // first, so the callbacks find the device from the descriptor pointer
     FlashGeometry flash{};
     std::vector<uint8_t> data;
     bool isFlash = false;
@@ -42,17 +38,16 @@ struct RamDevice {
     int16_t initStatus = -1;      // what InitDevice returns
     Counters count;
     std::vector<uint32_t> sectorErases;  // flash: erases of each sector
-    int outside = 0;                     // requests for blocks, bytes or sectors outside the medium
-
+    int outside = 0;
     Op faultOp = Op::Read;
     Fault faultKind = Fault::Fails;
     uint64_t faultAt = 0, faultSeen = 0;  // faultAt 0: disarmed
     int16_t faultStatus = -100;
-    int32_t struck = -1;  // block the armed fault struck, once it has
-
+    int32_t struck = -1;       // block the armed fault struck, once it has
     int64_t powerBudget = -1;  // writes and erases left; -1: unlimited
     uint64_t cutId = 0;
     bool tornWrites = false, tornBits = true, powerOff = false;
+    int64_t tornAt = -1;  // when set: the bytes a torn operation keeps, in place of those cutId gives
 
     void armFault(Op op, uint64_t nth, int16_t status = -100, Fault kind = Fault::Fails);
     void cutPowerAfter(int64_t n, bool torn = false);
@@ -63,15 +58,12 @@ struct RamDevice {
     DeviceDescriptor *dev() { return &desc; }
 };
 
-// 512-byte blocks, 2 directory blocks, header 0, first data block 3.
-RamDevice *makeDiskette(int16_t totalBlocks = 2880, int32_t deviceType = 0);
-// Card image: 512-byte blocks, 2048 blocks, 16 directory blocks, first data block 256, 16 sectors
-// of 64 KiB, 2 system sectors, 17-block system area.
+RamDevice *makeDiskette(int16_t totalBlocks = 2880, int32_t deviceType = 0);  // 512-byte blocks, 2 directory blocks
+// Card image: 512-byte blocks, 2048 blocks, 16 directory blocks, 16 sectors of 64 KiB, 2 of them system.
 RamDevice *makeFlashCard(int32_t deviceType = 17);
-// 4 MiB cartridge: 1024-byte blocks, 4096 blocks, 8 directory blocks, first data block 128,
-// 64 sectors of 64 KiB, 9-block system area.
+// 4 MiB cartridge: 1024-byte blocks, 4096 blocks, 8 directory blocks, 64 sectors of 64 KiB, 2 system.
 RamDevice *makeFlashCartridge4M(int32_t deviceType = 17);
-// Any flash geometry; every flash device starts erased.
+// Any flash geometry; flash devices start erased.
 RamDevice *makeFlash(int16_t blockSize, int16_t totalBlocks, int16_t dirBlocks, int16_t firstDataBlock,
                      int32_t sectorSize, int16_t sectorCount, int16_t systemSectors, int32_t deviceType = 17);
 void destroy(RamDevice *device);
