@@ -251,8 +251,8 @@ TEST(Workload, PowerCutOnDiskette) { cutSweep(false, makeScript(24, 100000), {0,
 
 // A directory block torn inside the entry it changes leaves that entry half new, half old: a stray
 // entry, or the deleted file's name and chain under the new extension. Disabled: the library writes
-// an entry with one block write, which a torn write splits (the sweep above meets it with other
-// torn prefixes, e.g. CARDFS_POWERCUT_SALT=6 CARDFS_POWERCUT_POINT=158 CARDFS_POWERCUT_MODE=1).
+// an entry with one block write, which a torn write splits (the full sweep above meets it at
+// CARDFS_POWERCUT_POINT=395 CARDFS_POWERCUT_MODE=1).
 TEST(Workload, DISABLED_DisketteEntryTornInsideItself) {
     for (int keep = 17; keep < 32; keep++) {  // bytes of block 0 written: entry 1 spans 16 to 31
         Dev d = mounted(makeDiskette(256));
