@@ -52,23 +52,26 @@ TEST(TransferHead, WrittenBytesSelectorsAndDateTime) {
         memset(&i, 0x55, sizeof i);
         const bool good = r[1] != 99;
         EXPECT_EQ(C2P_Do_Load_StartEx(in.h, r[0], &sec, &pri, &i), good ? -1 : 1) << r[0];
-        EXPECT_TRUE(sec == r[1] && pri == r[2] && i.value32 == (good ? 0x01020304u : 0)) << r[0];
-        EXPECT_TRUE(!i.timeByte1 && !i.timeByte2 && i.yearByte == 80 && i.dateByte1 == 1 && i.dateByte2 == 1) << r[0];
+        EXPECT_EQ((Longs{sec, pri, i.value32}), (Longs{r[1], r[2], good ? 0x01020304 : 0})) << r[0];
+        EXPECT_EQ((Longs{i.timeByte1, i.timeByte2, i.yearByte, i.dateByte1, i.dateByte2}), (Longs{0, 0, 80, 1, 1})) << r[0];
         EXPECT_EQ(in.rest().size(), good ? 0u : 22u) << r[0];
     }
-    In in(plain);
+    In bare(plain);
     int16_t x;
-    EXPECT_TRUE(C2P_Do_Load_StartEx(in.h, 1, &x, &x, nullptr) == -103 && in.rest().size() == 17);
+    EXPECT_EQ(C2P_Do_Load_StartEx(bare.h, 1, &x, &x, nullptr), -103);
+    EXPECT_EQ(bare.rest().size(), 17u);
     struct { Bytes file; int16_t result; std::vector<int16_t> values; } dates[] = {
         {contents(dated), -1, {10, 30, 105, 12, 24}}, {hex("05 FF 01"), -1, {0, 0, 80, 1, 1}},
         {hex("03 00 01 07 00"), -1, {0, 0, 7, 1, 1}}, {hex("00 FF FF 02 03 04"), -1, {0, 0, 80, 3, 4}},
         {hex("05 02 0A 1E 01 69 FF"), 8, {}}, {hex("05 03 01 02 03"), 8, {}}, {hex("06 00 00 00"), 4, {}}};
     for (auto &c : dates) {
-        In in(v.put(c.file));
+        In file(v.put(c.file));
         std::vector<int16_t> t(5);
-        EXPECT_EQ(C2P_Get_DateTime(in.h, &t[0], &t[1], &t[2], &t[3], &t[4]), c.result) << testing::PrintToString(c.file);
-        EXPECT_TRUE(c.result != -1 || t == c.values) << testing::PrintToString(t);
+        EXPECT_EQ(C2P_Get_DateTime(file.h, &t[0], &t[1], &t[2], &t[3], &t[4]), c.result) << testing::PrintToString(c.file);
         GetErrno();
+        if (c.result == -1) {
+            EXPECT_EQ(t, c.values);
+        }
     }
 }
 
@@ -97,7 +100,8 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         MERStructure m;
         P2C_InitMERStructure(&m);
         m.coord1 = 100, m.coord2 = 200, strcpy(m.text1, "AB");
-        EXPECT_TRUE(saveStart(h, 0xC0, 0xC0) == -1 && P2C_MER_File_Add_Data(h, &m) == -1);
+        EXPECT_EQ(saveStart(h, 0xC0, 0xC0), -1);
+        EXPECT_EQ(P2C_MER_File_Add_Data(h, &m), -1);
     });
     EXPECT_EQ(contents(example), head(0xC0, 0xC0) + "00 00 C8 00 00 00 64 00 02 41 42" + zeros(18) + "FF");
     const int32_t t = utc(2011, 5, 15, 10, 0, 30);
@@ -112,9 +116,10 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         m.byte1 = 1, m.word1 = -2, m.byte2 = 3, m.byte3 = 4, m.byte4 = 5, m.time = t, m.byte5 = 6, m.word2 = 700, m.byte6 = 8;
         m.dword1 = 0x89ABCDEF, m.byte7 = 9, m.word3 = 10, m.year = 1234, m.flag = r.early, m.word4 = -11, m.seconds = 99;
         const std::string name = v.make([&](int16_t h) {
-            EXPECT_TRUE(saveStart(h, r.flags1, 0x20) == -1 && P2C_MER_File_Add_Data(h, &m) == -1);
+            EXPECT_EQ(saveStart(h, r.flags1, 0x20), -1);
+            EXPECT_EQ(P2C_MER_File_Add_Data(h, &m), -1);
         });
-        EXPECT_TRUE(m.year == 2011 && m.seconds == 30);
+        EXPECT_EQ((Longs{m.year, m.seconds}), (Longs{2011, 30})) << "refined from the time stamp";
         EXPECT_EQ(contents(name), head(r.flags1, 0x20) + coordsAndText1 + (r.early ? text2 : Bytes{}) + numbers
                                       + (r.early ? zeros(1) : text2) + (r.early ? "01 03" : "01 02") + "02 F5 FF 01 1E FF")
             << r.tz;
@@ -124,7 +129,8 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         if (!(r.flags1 & 0x80)) m.coord1 *= 4, m.coord2 *= 4;
         m.time = t + r.shift;  // the stamp is broken down as UTC and composed as local time
         EXPECT_EQ(show(back), show(m)) << r.tz;
-        EXPECT_TRUE(C2P_LoadFileOfMER(in.h, &back) == 128 && GetErrno() == -57);
+        EXPECT_EQ(C2P_LoadFileOfMER(in.h, &back), 128);
+        EXPECT_EQ(GetErrno(), -57);
     });
     struct { const char *stamp, *tail; int32_t time; } stamps[] = {  // refined by year and seconds, alone, all zero
         {"04 0F 55 50 0F", "02 DB 07 00 00 00 01 1E", t}, {"04 0F 55 50 0F", "00 00 00 00 00", utc(1995, 5, 15, 10, 0, 0)},
@@ -133,7 +139,8 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         for (auto &s : stamps) inZone(tz, [&] {
             In in(v.put(head(0xC0, 0x20) + "00 00 00 01 00 00 00 02" + zeros(6) + s.stamp + zeros(6) + s.tail + "FF"));
             MERStructure m;
-            ASSERT_TRUE(in.start() == -1 && C2P_LoadFileOfMER(in.h, &m) == -1);
+            ASSERT_EQ(in.start(), -1);
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
             EXPECT_EQ(m.time, s.time ? s.time + (tz[0] == 'E' ? 5 * 3600 : 0) : 0) << tz << " " << s.stamp;
         });
 }
@@ -156,8 +163,8 @@ TEST(MerFiles, TextLayoutDecisionAndMalformedRecords) {
         MERStructure m;
         ASSERT_EQ(in.start(), -1);
         for (int16_t want : c.results) EXPECT_EQ(C2P_LoadFileOfMER(in.h, &m), want) << testing::PrintToString(c.records);
-        EXPECT_TRUE(m.byte1 == c.byte1 && m.word1 == c.word1 && !strcmp(m.text2, c.text2) && !strcmp(m.text1, "T"))
-            << show(m);
+        EXPECT_EQ(std::make_tuple(int(m.byte1), int(m.word1), std::string(m.text1), std::string(m.text2)),
+                  std::make_tuple(c.byte1, c.word1, std::string("T"), std::string(c.text2)));
     }
     MERStructure m;
     const Bytes xy = hex("00 00 C8 00 00 00 64 00"), null = hex("FF 7F FF FF FF 7F FF FF");
@@ -175,8 +182,10 @@ TEST(MerFiles, TextLayoutDecisionAndMalformedRecords) {
         ASSERT_EQ(in.start(), -1);
         EXPECT_EQ(C2P_LoadFileOfMER(in.h, &m), c.result) << testing::PrintToString(c.record);
         GetErrno();
-        EXPECT_TRUE(m.text1 == c.text1 && m.byte1 == c.byte1 && uint32_t(m.coord1) == c.coord1) << show(m);
-        EXPECT_TRUE(!complete || C2P_LoadFileOfMER(in.h, &m) == 512);
+        EXPECT_EQ(std::make_tuple(std::string(m.text1), int(m.byte1), uint32_t(m.coord1)), std::make_tuple(c.text1, c.byte1, c.coord1));
+        if (complete) {
+            EXPECT_EQ(C2P_LoadFileOfMER(in.h, &m), 512) << "the record after it";
+        }
     }
 }
 
@@ -189,9 +198,10 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
     full.coord1 = 0x12345678, full.coord2 = -2, full.byte1 = 1, full.byte2 = 2, full.byte3 = 3, full.byte4 = 4;
     full.word1 = -300, full.dword1 = 0xDEADBEEF, full.word2 = 0x8001, full.dword2 = 7, full.word3 = 9, full.word4 = 0xFFFE;
     const Bytes breakBytes = hex("FF 7F FF FF FF 7F FF FF 00 FF");
-    for (uint8_t flags1 : {0xC0, 0x40}) {
+    for (uint8_t flags1 : {uint8_t{0xC0}, uint8_t{0x40}}) {
         const std::string name = v.make([&](int16_t h) {
-            EXPECT_TRUE(saveStart(h, flags1, 0xC0) == -1 && P2C_Create_File_Add_Break(h) == -1);
+            EXPECT_EQ(saveStart(h, flags1, 0xC0), -1);
+            EXPECT_EQ(P2C_Create_File_Add_Break(h), -1);
             for (TrackStructure *t : {&brk, &plain, &full}) EXPECT_EQ(P2C_Track_File_Add_Data(h, t), -1);
         });
         EXPECT_EQ(contents(name), head(flags1, 0xC0) + breakBytes + breakBytes + "00 00 64 00 00 00 C8 00" + zeros(10) + "FF"
@@ -205,7 +215,8 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
             EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), -1);
             EXPECT_EQ(show(back), show(want)) << int(flags1);
         }
-        EXPECT_TRUE(C2P_LoadFileOfTrack(in.h, &back) == 128 && GetErrno() == -57);
+        EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), 128);
+        EXPECT_EQ(GetErrno(), -57);
     }
     const Bytes xy = hex("00 00 64 00 00 00 C8 00"), h5 = head(0xC0, 0xC0), h0 = hex("00 00");
     const Bytes ten = hex("01 01 01 02 01 03 01 04 02 05 00 04 06 00 00 00 02 07 00 04 08 00 00 00 02 09 00 02 0A 00");
@@ -222,15 +233,12 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
         ASSERT_EQ(in.start(), -1);
         EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), c.result) << testing::PrintToString(c.file);
         GetErrno();
-        EXPECT_TRUE(back.byte1 == c.byte1 && back.byte4 == c.byte4 && back.word4 == c.word4) << show(back);
-        EXPECT_TRUE(!c.breakFollows || (C2P_LoadFileOfTrack(in.h, &back) == -1 && back.byte2 == 0)) << show(back);
+        EXPECT_EQ((Longs{back.byte1, back.byte4, back.word4}), (Longs{c.byte1, c.byte4, c.word4}));
+        if (!c.breakFollows) continue;
+        EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), -1) << "the break after it";
+        EXPECT_EQ(back.byte2, 0);
     }
-}
-
-// Many points, some fields absent: records straddle block ends.
-TEST(TrackFiles, LongTrackAcrossBlocks) {
-    Vol v;
-    std::vector<TrackStructure> points(700);
+    std::vector<TrackStructure> points(700);  // some fields absent, records straddling block ends
     for (size_t i = 0; i < points.size(); i++) {
         TrackStructure &p = points[i];
         P2C_InitTrackStructure(&p);
@@ -239,20 +247,16 @@ TEST(TrackFiles, LongTrackAcrossBlocks) {
         if (i % 5) p.dword1 = uint32_t(i * 100003), p.word4 = uint16_t(i);
         if (i % 11 == 0) p.byte2 = 0;  // a break
     }
-    const std::string name = v.make([&](int16_t h) {
+    In in(v.make([&](int16_t h) {
         EXPECT_EQ(saveStart(h, 0xC0, 0xC0), -1);
         for (TrackStructure &p : points) EXPECT_EQ(P2C_Track_File_Add_Data(h, &p), -1);
-    });
-    In in(name);
+    }));
     ASSERT_EQ(in.start(), -1);
-    TrackStructure back, gap;
-    P2C_InitTrackStructure(&gap);
-    gap.byte2 = 0;
     for (const TrackStructure &p : points) {
         ASSERT_EQ(C2P_LoadFileOfTrack(in.h, &back), -1);
         EXPECT_EQ(show(back), show(p.byte2 == 0 ? gap : p));
     }
-    EXPECT_TRUE(C2P_LoadFileOfTrack(in.h, &back) == 128 && GetErrno() == -57);
+    EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), 128);
 }
 
 TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
@@ -275,10 +279,13 @@ TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
         LineHeader zero = line;
         AreaHeader zeroArea = area;
         zero.lineId = zeroArea.line.lineId = 0;
-        EXPECT_TRUE(FS_SaveLineHeader(h, &zero) == -103 && FS_SaveAreaHeader(h, &zeroArea) == -103);
+        EXPECT_EQ(FS_SaveLineHeader(h, &zero), -103);
+        EXPECT_EQ(FS_SaveAreaHeader(h, &zeroArea), -103);
         EXPECT_EQ(FS_SaveAreaData(h, nullptr), -103);
         GetErrno();
-        EXPECT_TRUE(FS_SaveLineHeader(h, &line) == -1 && FS_SaveAreaHeader(h, &area) == -1 && FS_SaveLineData(h, &data) == -1);
+        EXPECT_EQ(FS_SaveLineHeader(h, &line), -1);
+        EXPECT_EQ(FS_SaveAreaHeader(h, &area), -1);
+        EXPECT_EQ(FS_SaveLineData(h, &data), -1);
     });
     const Bytes lineTail = hex("02 07 00 01 00 04 00 00 00 00 02 00 00 02 00 00 02 00 00 02 00 00 02 00 00 02 00 00 FF");
     EXPECT_EQ(contents(name), text("A1") + lineTail + areaBytes + "FF 04 01 00 00 00 00 FF");
@@ -286,11 +293,14 @@ TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
         In h(v.put(head(0xC0, 0xC0)));
         ASSERT_EQ(h.start(), -1);  // a format-5 transfer
         In recs(name);
-        EXPECT_TRUE(FS_LoadLineHeader(recs.h, &lineBack) == -1 && FS_LoadAreaHeader(recs.h, &areaBack) == -1);
+        EXPECT_EQ(FS_LoadLineHeader(recs.h, &lineBack), -1);
+        EXPECT_EQ(FS_LoadAreaHeader(recs.h, &areaBack), -1);
         EXPECT_EQ(FS_LoadAreaData(recs.h, &dataBack), -1);
         area.line.lineWords[5] = 0, area.areaTable[3] = 0;  // absent values load as 0
-        EXPECT_TRUE(!memcmp(&lineBack, &line, sizeof line) && !memcmp(&areaBack, &area, sizeof area));
-        EXPECT_TRUE(dataBack.dataValue1 == 1 && dataBack.dataValue2 == 0 && recs.rest().empty());
+        EXPECT_EQ(0, memcmp(&lineBack, &line, sizeof line)) << testing::PrintToString(lineBack);
+        EXPECT_EQ(0, memcmp(&areaBack, &area, sizeof area)) << testing::PrintToString(areaBack);
+        EXPECT_EQ((Longs{dataBack.dataValue1, dataBack.dataValue2}), (Longs{1, 0}));
+        EXPECT_EQ(recs.rest().size(), 0u);
         EXPECT_EQ(FS_LoadAreaHeader(recs.h, nullptr), -103);
     }
     enum Kind { Line, Area, Data };
@@ -315,8 +325,8 @@ TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
         EXPECT_EQ(r, c.result) << testing::PrintToString(c.record);
         GetErrno();
         const uint32_t first = c.kind == Line ? uint16_t(a.line.lineId) : a.areaWords[0];
-        const bool data = d.dataValue1 == c.first && d.dataValue2 == c.second;
-        EXPECT_TRUE(c.kind == Data ? data : a.line.name == c.name && first == c.first) << testing::PrintToString(c.record);
+        const Longs got = c.kind == Data ? Longs{d.dataValue1, d.dataValue2} : Longs{first, a.line.name == c.name};
+        EXPECT_EQ(got, (c.kind == Data ? Longs{c.first, c.second} : Longs{c.first, 1})) << testing::PrintToString(c.record);
         EXPECT_EQ(in.rest().size(), c.left) << testing::PrintToString(c.record);
     }
 }
@@ -337,20 +347,15 @@ TEST(DataFiles, RandomBytesNeverCrashOrHang) {
         In in(name);
         int16_t sec, pri;
         C2P_Do_Load_Start(in.h, int16_t(1 + round % 16), &sec, &pri);
-        MERStructure m;
-        TrackStructure t;
-        AreaHeader a;
-        AreaData d;
-        TagRecord tag;
-        RawHeader raw;
+        struct { MERStructure m; TrackStructure t; AreaHeader a; AreaData d; TagRecord tag; RawHeader raw; } r;
         for (size_t call = 0; call <= file.size(); call++) {
-            switch ((call + round) % 6) {
-            case 0: C2P_LoadFileOfMER(in.h, &m); break;
-            case 1: C2P_LoadFileOfTrack(in.h, &t); break;
-            case 2: FS_LoadAreaHeader(in.h, &a); break;
-            case 3: FS_LoadLineData(in.h, &d); break;
-            case 4: FS_ReadTag(in.h, &tag); break;
-            default: FS_RawReadHeader(in.h, &raw); break;
+            switch ((call + size_t(round)) % 6) {
+            case 0: C2P_LoadFileOfMER(in.h, &r.m); break;
+            case 1: C2P_LoadFileOfTrack(in.h, &r.t); break;
+            case 2: FS_LoadAreaHeader(in.h, &r.a); break;
+            case 3: FS_LoadLineData(in.h, &r.d); break;
+            case 4: FS_ReadTag(in.h, &r.tag); break;
+            default: FS_RawReadHeader(in.h, &r.raw); break;
             }
             GetErrno();
         }

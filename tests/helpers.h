@@ -13,6 +13,8 @@
 #include "ram_device.h"
 
 using Bytes = std::vector<uint8_t>;
+using Ints = std::vector<int>;
+using Longs = std::vector<long>;  // values of several fields, compared at once
 using Read = std::pair<int32_t, Bytes>;  // status that ended the read, bytes read
 using Dev = std::unique_ptr<ramdev::RamDevice, void (*)(ramdev::RamDevice *)>;
 
@@ -33,16 +35,40 @@ inline Bytes pattern(size_t n, uint32_t seed) {
 }
 inline uint16_t word(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 inline void putWord(uint8_t *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-inline int blocksFor(size_t n, int bs) { return n == 0 ? 1 : int((n + bs - 3) / (bs - 2)); }
+inline int blocksFor(size_t n, int bs) { return n == 0 ? 1 : int((n + size_t(bs) - 3) / size_t(bs - 2)); }
 
+inline void release(ramdev::RamDevice *r) {  // every block, byte and sector the library asked for lay on the medium
+    EXPECT_EQ(r->outside, 0) << "requests outside the medium";
+    ramdev::destroy(r);
+}
+inline Dev own(ramdev::RamDevice *r) { return Dev(r, release); }
 // The one device of a fresh table, formatted with `label` and mounted unless label is null.
 inline Dev mounted(ramdev::RamDevice *r, const char *label = "A:VOL") {
     static DeviceDescriptor *table[2];
     table[0] = r->dev(), table[1] = nullptr;
     EXPECT_EQ(FS_SetDeviceTable(table), -1);
-    if (label) EXPECT_TRUE(FS_Format(label) == -1 && FS_Init(nullptr) == -1);
-    return r->resetCounters(), Dev(r, ramdev::destroy);
+    if (label) {
+        EXPECT_EQ(FS_Format(label), -1);
+        EXPECT_EQ(FS_Init(nullptr), -1);
+    }
+    r->resetCounters();
+    return own(r);
 }
+
+// The flash allocator's cursor, the sector of the last allocation, belongs to
+// the library and not to a volume: a mount, a format or loading a map leaves
+// it where it is, so that blocks are placed as on media written in the field,
+// and the first file on a fresh volume goes to the first empty sector from
+// the cursor on. Tests that expect blocks in given places park it first, on a
+// scratch volume of 8-block sectors whose only partly used sector is `sector`.
+inline void parkAllocationCursor(int sector) {
+    Dev d = mounted(ramdev::makeFlash(512, 256, 1, 16, 4096, 32, 2), "A:PARK");
+    d->block(sector * 8)[0] = 0;
+    d->block(1)[sector * 2] = 0x03;  // its first block in use on the map
+    EXPECT_EQ(FS_OpenW("park.1"), 0);
+    EXPECT_EQ(FS_Init(nullptr), -1);  // drops the file; the cursor stays
+}
+
 inline int16_t writeFile(const std::string &name, const Bytes &b) {
     int16_t h = FS_OpenW(name.c_str());
     if (h < 0) return h;
@@ -52,13 +78,43 @@ inline int16_t writeFile(const std::string &name, const Bytes &b) {
 inline Read readAll(int16_t h) {  // reads an open file to its end (at most 4 MiB) and closes it
     Read r;
     for (int16_t c; r.second.size() < (1u << 22) && (c = FS_Getc(h)) != -1;) r.second.push_back(uint8_t(c));
-    return r.first = GetErrno(), FS_CloseR(h), r;
+    r.first = GetErrno();
+    FS_CloseR(h);
+    return r;
 }
 inline Read readBack(const std::string &name) {
     const int16_t h = FS_OpenR(name.c_str());
     return h < 0 ? Read{h, {}} : readAll(h);
 }
 inline Read ok(const Bytes &b) { return {-57, b}; }
+
+inline std::vector<DirEntry> listDir(DeviceDescriptor *dev = nullptr) {  // entry 0 is the volume header
+    std::vector<DirEntry> v;
+    DirScan s;
+    DirEntry e;
+    for (int st = FS_OpenDir(dev, &s); st == -1; st = FS_ReadDir(&s)) FS_GetDirEntry(&s, &e), v.push_back(e);
+    return v;
+}
+inline int headerOf(ramdev::RamDevice *r) {
+    DirScan s;
+    return FS_OpenDir(r->dev(), &s) == -1 ? s.startBlock : -1;
+}
+inline Bytes mapOf(ramdev::RamDevice *r) {  // the allocation map block on the medium
+    const uint8_t *m = r->block(headerOf(r) + r->geometry.dirBlocks);
+    return Bytes(m, m + r->blockSizeBytes());
+}
+// Block b on a map: one bit (0 free, 1 in use) or one pair (0 free, 3 in use, 2 released).
+inline int mapState(const Bytes &map, bool flash, int b) {
+    return flash ? map[size_t(b / 4)] >> (2 * (b % 4)) & 3 : map[size_t(b / 8)] >> (b % 8) & 1;
+}
+inline Ints chainOf(ramdev::RamDevice *r, int first, size_t limit = 4096) {  // blocks as the link words run
+    Ints v;
+    for (int b = first & 0x7FFF; v.size() < limit && b < r->geometry.totalBlocks; b = word(r->block(b))) {
+        v.push_back(b);
+        if (word(r->block(b)) & 0x8000) break;
+    }
+    return v;
+}
 
 struct Vol {  // a freshly formatted RAM diskette, mounted as A:, for the data-file tests
     Dev d = mounted(ramdev::makeDiskette(), "A:DATA");
@@ -72,7 +128,7 @@ struct Vol {  // a freshly formatted RAM diskette, mounted as A:, for the data-f
         return name;
     }
     std::string put(const Bytes &b) {
-        return make([&](int16_t h) { EXPECT_TRUE(b.empty() || FS_WriteFileEx(h, b.data(), uint32_t(b.size())) == -1); });
+        return make([&](int16_t h) { EXPECT_EQ(b.empty() ? -1 : FS_WriteFileEx(h, b.data(), uint32_t(b.size())), -1); });
     }
 };
 struct In {  // a file open for reading

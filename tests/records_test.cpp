@@ -9,12 +9,14 @@ TEST(TagStreams, RangesSavedBytesAndReadBack) {
         {0, 3, 100, 1}, {25, 2, 65535, 1}, {28, 4, 1000, 10}};
     for (auto &r : rows) {
         TagInfo info{};
-        EXPECT_TRUE(FS_GetTagInfo(r.n, &info) == -1 && info.tagType == r.type && info.tagMax == r.max) << r.n;
-        EXPECT_EQ(info.tagScale, r.scale) << r.n;
-        EXPECT_TRUE(FS_CheckTagRange(r.n, r.max) == 1 && FS_CheckTagRange(r.n, r.max + 1) == 0) << r.n;
+        EXPECT_EQ(FS_GetTagInfo(r.n, &info), -1) << r.n;
+        EXPECT_EQ((Longs{info.tagType, info.tagMax, info.tagScale}), (Longs{r.type, r.max, r.scale})) << r.n;
+        EXPECT_EQ((Longs{FS_CheckTagRange(r.n, r.max), FS_CheckTagRange(r.n, r.max + 1)}), (Longs{1, 0})) << r.n;
     }
     TagInfo info;
-    EXPECT_TRUE(FS_GetTagInfo(38, &info) == -103 && FS_GetTagInfo(0, nullptr) == -103 && FS_CheckTagRange(38, 0) == 0);
+    EXPECT_EQ(FS_GetTagInfo(38, &info), -103);
+    EXPECT_EQ(FS_GetTagInfo(0, nullptr), -103);
+    EXPECT_EQ(FS_CheckTagRange(38, 0), 0);
     Vol v;
     struct { int16_t (*save)(int16_t, TagRecord *); uint16_t number; uint32_t value; int16_t result; const char *bytes; }
     saves[] = {
@@ -30,7 +32,8 @@ TEST(TagStreams, RangesSavedBytesAndReadBack) {
             EXPECT_EQ(s.save(h, &t), s.result) << s.number << " " << s.value;
             expected = expected + s.bytes;
         }
-        EXPECT_TRUE(FS_SaveByteTag(h, nullptr) == -103 && FS_SaveEndTag(h) == -1);
+        EXPECT_EQ(FS_SaveByteTag(h, nullptr), -103);
+        EXPECT_EQ(FS_SaveEndTag(h), -1);
     });
     EXPECT_EQ(contents(name), expected + "FF FF");  // refusals wrote nothing and left the status alone: the file was kept
     In in(name);
@@ -40,9 +43,10 @@ TEST(TagStreams, RangesSavedBytesAndReadBack) {
     for (auto &r : reads) {
         FS_InitTag(&t)->tagValue = r.result == -104 ? 0x100 : 0;  // bytes beyond the tag's width are kept
         EXPECT_EQ(FS_ReadTag(in.h, &t), r.result) << r.number;
-        EXPECT_TRUE(t.tagNumber == r.number && (r.result == 128 || t.tagValue == r.value)) << r.number << " " << t.tagValue;
+        EXPECT_EQ((Longs{t.tagNumber, r.result == 128 ? r.value : t.tagValue}), (Longs{r.number, r.value}));
     }
-    EXPECT_TRUE(FS_ReadTag(in.h, &t) == -57 && FS_ReadTag(in.h, nullptr) == -103);
+    EXPECT_EQ(FS_ReadTag(in.h, &t), -57);
+    EXPECT_EQ(FS_ReadTag(in.h, nullptr), -103);
     struct { const char *bytes; int16_t result; size_t left; } damaged[] = {
         {"26 00 05", -104, 1}, {"FF 00 05", -104, 1}, {"19", -57, 0}, {"19 00 34", -57, 0}, {"1C 00 E8 03", -57, 0},
         {"00 00 65", -104, 0}, {"1C 00 E9 03 00 00", -104, 0}, {"", -57, 0}};
@@ -71,16 +75,19 @@ TEST(RawFiles, HeadersPayloadAndDamagedHeaders) {
         RawHeader h, back{77, 88, 99};
         FS_InitRawHeader(&h)->rawKind = c.kind, h.rawValue = c.value, h.rawParam = c.param;
         const std::string name = v.make([&](int16_t w) {
-            EXPECT_TRUE(FS_RawWriteHeader(w, &h) == -1 && FS_RawWrite(w, payload.data(), 4) == -1);
+            EXPECT_EQ(FS_RawWriteHeader(w, &h), -1);
+            EXPECT_EQ(FS_RawWrite(w, payload.data(), 4), -1);
             EXPECT_EQ(FS_RawWriteHeader(w, nullptr), -103);
         });
         EXPECT_EQ(contents(name), hex(c.bytes) + payload) << c.bytes;
         In in(name);
         uint8_t got[4] = {};
-        EXPECT_TRUE(FS_RawReadHeader(in.h, &back) == -1 && FS_RawRead(in.h, nullptr, 4) == -103);
+        EXPECT_EQ(FS_RawReadHeader(in.h, &back), -1);
+        EXPECT_EQ(FS_RawRead(in.h, nullptr, 4), -103);
         EXPECT_EQ(FS_RawRead(in.h, got, 4), -1);
-        EXPECT_TRUE(back.rawKind == c.kindBack && back.rawValue == c.valueBack && back.rawParam == c.paramBack) << c.bytes;
-        EXPECT_TRUE(Bytes(got, got + 4) == payload && in.rest().empty());
+        EXPECT_EQ((Longs{back.rawKind, back.rawValue, back.rawParam}), (Longs{c.kindBack, c.valueBack, c.paramBack})) << c.bytes;
+        EXPECT_EQ(Bytes(got, got + 4), payload);
+        EXPECT_EQ(in.rest().size(), 0u);
     }
     struct { const char *bytes; int16_t result; int32_t kind; size_t left; } damaged[] = {
         {"02 06 00 00 00 00 FF 01", -1, 77, 1},              // all absent: members unchanged
@@ -95,7 +102,8 @@ TEST(RawFiles, HeadersPayloadAndDamagedHeaders) {
         RawHeader h{77, 88, 99};
         EXPECT_EQ(FS_RawReadHeader(in.h, &h), c.result) << c.bytes;
         GetErrno();
-        EXPECT_TRUE(h.rawKind == c.kind && in.rest().size() == c.left) << c.bytes;
+        EXPECT_EQ(h.rawKind, c.kind) << c.bytes;
+        EXPECT_EQ(in.rest().size(), c.left) << c.bytes;
     }
 }
 

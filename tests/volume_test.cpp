@@ -3,58 +3,30 @@
 
 using ramdev::Op;
 using ramdev::RamDevice;
-using Ints = std::vector<int>;
 
 namespace {
-Dev own(RamDevice *r) { return Dev(r, ramdev::destroy); }
-void putHeader(RamDevice *r, int block, const char *sig, const char *label, uint8_t version) {
-    uint8_t *p = r->block(block);
-    std::memset(p, 0, r->blockSizeBytes());
-    std::memcpy(p, sig, 4), std::memcpy(p + 4, label, 8);
-    p[12] = uint8_t(r->geometry.totalBlocks), p[13] = uint8_t(r->geometry.totalBlocks >> 8), p[14] = version;
-}
-std::string mountedLabel() {  // entry 0 of a fresh scan is the volume header
-    DirScan s;
-    DirEntry e;
-    return FS_OpenDir(nullptr, &s) != -1 || FS_GetDirEntry(&s, &e) != -1 ? "<none>" : std::string(e.name, 8);
-}
-Bytes blockOf(RamDevice *r, int b) { return Bytes(r->block(b), r->block(b) + r->blockSizeBytes()); }
-Bytes header(size_t size, const char *label8, uint16_t total, uint8_t sizeCode) {
+Bytes header(size_t size, const char *label8, uint16_t total, uint8_t sizeCode, const char *sig = "DDOS", uint8_t version = 1) {
     Bytes v(size, 0);
-    std::memcpy(v.data(), "DDOS", 4), std::memcpy(v.data() + 4, label8, 8);
-    v[12] = uint8_t(total), v[13] = uint8_t(total >> 8), v[14] = 1, v[15] = sizeCode;
+    std::memcpy(v.data(), sig, 4), std::memcpy(v.data() + 4, label8, 8);
+    putWord(&v[12], total), v[14] = version, v[15] = sizeCode;
     return v;
 }
+void putHeader(RamDevice *r, int block, const char *sig, const char *label, uint8_t version) {
+    const Bytes h = header(r->blockSizeBytes(), label, uint16_t(r->geometry.totalBlocks), 0, sig, version);
+    std::copy(h.begin(), h.end(), r->block(block));
+}
+std::string mountedLabel() { return std::string(listDir()[0].name, 8); }  // entry 0 is the volume header
+Bytes blockOf(RamDevice *r, int b, int n = 1) { return Bytes(r->block(b), r->block(b + n)); }
 Bytes mapBlock(size_t size, size_t fullBytes, uint8_t last) {  // in-use bits of the system area
     Bytes v(size, 0);
     std::fill(v.begin(), v.begin() + long(fullBytes), 0xFF);
     return v[fullBytes] = last, v;
 }
-int16_t (*realRead)(DeviceDescriptor *, int16_t, void *);
-int16_t readBlock4Wrong(DeviceDescriptor *d, int16_t block, void *buffer) {
-    int16_t st = realRead(d, block, buffer);
-    if (st == -1 && block == 4) static_cast<uint8_t *>(buffer)[100] ^= 0x10;
-    return st;
-}
-Ints firstBlocks(std::initializer_list<const char *> names) {  // of the files NAME.1
-    Ints v;
-    for (const char *n : names) {
-        const int16_t h = FS_OpenR((n + std::string(".1")).c_str());
-        v.push_back(h < 0 ? -1 : FS_FileInfo(h)->scan.entry->firstBlock), FS_CloseR(h);
-    }
-    return v;
-}
-const uint8_t *flashMap(RamDevice *r) {  // map block of the valid system-area copy
-    for (int b = 0; b < r->geometry.firstDataBlock; b++)
-        if (std::memcmp(r->block(b) + 1, "DOS", 3) == 0) return r->block(b + r->geometry.dirBlocks);
-    return nullptr;
-}
+Ints chainOfEntry(RamDevice *r, size_t k) { return chainOf(r, listDir()[k].firstBlock); }
 // 512-byte blocks, 8 to a sector; sectors 0-1 system, data sectors 2-5 (map bytes 4-11).
-// Block 16 is marked in use by hand, so allocation goes on in sector 2 whatever came before.
-Dev smallFlash() {
-    Dev f = mounted(ramdev::makeFlash(512, 48, 1, 16, 4096, 6, 2));
-    f->block(1)[4] = 0x03;
-    return f;
+Dev smallFlash(int cursor = 2) {
+    parkAllocationCursor(cursor);
+    return mounted(ramdev::makeFlash(512, 48, 1, 16, 4096, 6, 2));
 }
 std::vector<long> figures() {  // block size, device size, total, used, free blocks, free bytes
     return {FS_BlockSize(), FS_DeviceSize(), FS_TotalBlocks(), FS_BlocksUsed(), FS_BlocksFree(), FS_SpaceFree()};
@@ -66,22 +38,34 @@ TEST(VolumeMount, TableInitDoCdAndNames) {
     DeviceDescriptor *empty[] = {nullptr}, *gap[] = {a->dev(), nullptr, b->dev(), nullptr};
     DeviceDescriptor *two[] = {a->dev(), b->dev(), nullptr};
     ASSERT_EQ(FS_SetDeviceTable(empty), -1);
-    EXPECT_TRUE(FS_Init(nullptr) == -58 && GetErrno() == -58 && GetErrno() == -1);
+    EXPECT_EQ(FS_Init(nullptr), -58);
+    EXPECT_EQ(GetErrno(), -58);
+    EXPECT_EQ(GetErrno(), -1);
     ASSERT_EQ(FS_SetDeviceTable(gap), -1);
     EXPECT_EQ(FS_SetDeviceTable(nullptr), -58);
     EXPECT_EQ(FS_GetDevicesNum(), 1) << "a refused table keeps the previous one; the first null ends it";
     putHeader(a.get(), 0, "DDOS", "VOLA    ", 1), putHeader(b.get(), 0, "DDOS", "VOLB    ", 1);
-    EXPECT_TRUE(FS_Init("B:") == -18 && a->count.of(Op::Init) == 0u);
-    EXPECT_TRUE(FS_Init(nullptr) == -1 && mountedLabel() == "VOLA    " && FS_GetDeviceType() == 2);
+    EXPECT_EQ(FS_Init("B:"), -18);
+    EXPECT_EQ(a->count.of(Op::Init), 0u) << "entry 0 is current without having been initialised";
+    EXPECT_EQ(FS_Init(nullptr), -1);
+    EXPECT_EQ(mountedLabel(), "VOLA    ");
+    EXPECT_EQ(FS_GetDeviceType(), 2);
     ASSERT_EQ(FS_SetDeviceTable(two), -1);
-    EXPECT_TRUE(FS_Init("b:") == -1 && mountedLabel() == "VOLB    ");
-    EXPECT_TRUE(NameToDevice("file.1") == b->dev() && NameToDevice("C:") == nullptr && DoCd("A:") == -1);
+    EXPECT_EQ(FS_Init("b:"), -1);
+    EXPECT_EQ(mountedLabel(), "VOLB    ");
+    EXPECT_EQ(NameToDevice("file.1"), b->dev());
+    EXPECT_EQ(NameToDevice("C:"), nullptr);
+    EXPECT_EQ(DoCd("A:"), -1);
     b->initStatus = -321;  // a driver's own code reaches the host unchanged; the current device stays
-    EXPECT_TRUE(DoCd("B:") == -321 && GetErrno() == -321 && FS_GetCurrDeviceLetter() == 0);
+    EXPECT_EQ(DoCd("B:"), -321);
+    EXPECT_EQ(GetErrno(), -321);
+    EXPECT_EQ(FS_GetCurrDeviceLetter(), 0);
     char out[16], name8[8];  // exactly 8 bytes, no terminator
     std::memcpy(name8, "ABCDEFGH", 8);
-    EXPECT_TRUE(BuildFileName(out, name8, 123) == 12 && !strcmp(out, "ABCDEFGH.123"));
-    EXPECT_TRUE(BuildFileName(out, "DATA\t\n  ", 7) == 8 && !strcmp(out, "DATA.007"));
+    EXPECT_EQ(BuildFileName(out, name8, 123), 12);
+    EXPECT_STREQ(out, "ABCDEFGH.123");
+    EXPECT_EQ(BuildFileName(out, "DATA\t\n  ", 7), 8);
+    EXPECT_STREQ(out, "DATA.007");
 }
 
 TEST(VolumeMount, HeaderSignatureVersionAndFlashSearch) {
@@ -94,25 +78,25 @@ TEST(VolumeMount, HeaderSignatureVersionAndFlashSearch) {
         EXPECT_EQ(FS_GetCurrDeviceLetter(), c.want == -8 ? -18 : 0) << c.sig + 1;
     }
     Dev c = mounted(ramdev::makeFlashCard(), nullptr);
-    auto probes = [&](int16_t want, const char *label) {  // header reads made by a mount
+    auto probes = [&](int16_t want) {  // header reads a mount makes
         c->resetCounters();
         EXPECT_EQ(FS_Init(nullptr), want);
-        const uint64_t n = c->count.of(Op::ReadBytes);
-        EXPECT_TRUE(!label || mountedLabel() == label) << label;
-        return n;
+        return c->count.of(Op::ReadBytes);
     };
     // Sector 0: an invalidated copy in slot 0, valid ones in slots 2 and 4; one more in sector 1.
     putHeader(c.get(), 0, "D\0\0\0", "OLD     ", 1), putHeader(c.get(), 34, "DDOS", "LOWER   ", 1);
     putHeader(c.get(), 68, "DDOS", "HIGHER  ", 2), putHeader(c.get(), 128, "DDOS", "SECTOR1 ", 2);
-    EXPECT_EQ(probes(-1, "LOWER   "), 3u);
+    EXPECT_EQ(probes(-1), 3u);
+    EXPECT_EQ(mountedLabel(), "LOWER   ");
     // Erased sector 0 is probed once; sector 1 has three invalidated copies, then a valid one.
     std::fill(c->data.begin(), c->data.end(), 0xFF);
     for (int blk : {128, 145, 162}) putHeader(c.get(), blk, "D\0\0\0", "OLD     ", 1);
     putHeader(c.get(), 179, "DDOS", "SLOT3   ", 1);
-    EXPECT_EQ(probes(-1, "SLOT3   "), 5u);
+    EXPECT_EQ(probes(-1), 5u);
+    EXPECT_EQ(mountedLabel(), "SLOT3   ");
     // Block 119 of a sector lies past its last whole 17-block slot.
     putHeader(c.get(), 179, "D\0\0\0", "OLD     ", 1), putHeader(c.get(), 128 + 119, "DDOS", "OUTSIDE ", 1);
-    EXPECT_EQ(probes(-6, nullptr), 8u);
+    EXPECT_EQ(probes(-6), 8u);
 }
 
 TEST(VolumeFormat, DisketteCardAndCartridge) {
@@ -120,7 +104,8 @@ TEST(VolumeFormat, DisketteCardAndCartridge) {
     std::fill(a->data.begin(), a->data.end(), 0xA5);
     std::fill(card->data.begin(), card->data.end(), 0x00);  // PrepareMedium has to erase it
     DeviceDescriptor *table[] = {a->dev(), b->dev(), card->dev(), nullptr};
-    ASSERT_TRUE(FS_SetDeviceTable(table) == -1 && FS_Init(nullptr) == -6);
+    ASSERT_EQ(FS_SetDeviceTable(table), -1);
+    ASSERT_EQ(FS_Init(nullptr), -6);
     EXPECT_EQ(FS_Format("A:MYDISK"), -1);
     EXPECT_EQ(blockOf(a.get(), 0), header(512, "MYDISK  ", 2880, 90));
     EXPECT_EQ(blockOf(a.get(), 1), Bytes(512, 0));
@@ -129,9 +114,10 @@ TEST(VolumeFormat, DisketteCardAndCartridge) {
     EXPECT_EQ(a->count.of(Op::Write), 3u);
     EXPECT_EQ(FS_Format("B:NAMEISLONG.5"), -1) << "the extension plays no part";
     EXPECT_EQ(blockOf(b.get(), 0), header(512, "NAMEISLO", 1440, 45));
-    EXPECT_TRUE(FS_Format("C:CARD") == -1 && FS_GetCurrDeviceLetter() == 0) << "the current device does not change";
+    EXPECT_EQ(FS_Format("C:CARD"), -1);
+    EXPECT_EQ(FS_GetCurrDeviceLetter(), 0) << "the current device does not change";
     EXPECT_EQ(blockOf(card.get(), 0), header(512, "CARD    ", 2048, 64));
-    for (int blk = 1; blk < 16; blk++) EXPECT_EQ(blockOf(card.get(), blk), Bytes(512, 0)) << blk;
+    EXPECT_EQ(blockOf(card.get(), 1, 15), Bytes(15 * 512, 0));
     EXPECT_EQ(blockOf(card.get(), 16), mapBlock(512, 64, 0));
     EXPECT_EQ(blockOf(card.get(), 17), Bytes(512, 0xFF));
     EXPECT_EQ(DoCd("C:"), -1);
@@ -142,74 +128,90 @@ TEST(VolumeFormat, DisketteCardAndCartridge) {
     const uint8_t foreign[] = {0xFF, 0x12, 0xFF, 0x12};
     std::memcpy(cart->block(0), foreign, 4);
     cart->resetCounters();
-    EXPECT_TRUE(DoCd("A:") == -17 && FS_Format("A:X") == -17);
-    EXPECT_EQ(cart->count.of(Op::Prepare) + cart->count.of(Op::Write), 0u);
-    cart->block(0)[3] = 0xFF;                                  // byte 3 erased: not foreign
-    EXPECT_TRUE(FS_Format("A:XUPS") == -1 && DoCd("A:") == -1);  // another card kind's word at bytes 5 to 8
-    cart->desc.deviceType = 17;                                // the check is for cartridges only
+    EXPECT_EQ(DoCd("A:"), -17);
+    EXPECT_EQ(FS_Format("A:X"), -17);
+    EXPECT_EQ(cart->count.of(Op::Prepare) + cart->count.of(Op::Write), 0u) << "nothing prepared or written";
+    cart->block(0)[3] = 0xFF;  // byte 3 erased: not foreign
+    EXPECT_EQ(FS_Format("A:XUPS"), -1) << "another card kind's word at bytes 5 to 8 is a label here";
+    EXPECT_EQ(DoCd("A:"), -1);
+    cart->desc.deviceType = 17;  // the check is for cartridges only
     std::memcpy(cart->block(0), foreign, 4);
     EXPECT_EQ(FS_Format("A:X"), -1);
 }
 
 TEST(VolumeTest, PatternsMismatchAndFormat) {
     Dev d = mounted(ramdev::makeDiskette(2048, 0), nullptr);
-    realRead = d->desc.ReadBlock, d->desc.ReadBlock = readBlock4Wrong;
-    EXPECT_TRUE(FS_Test("A:T") == -10 && FS_Init(nullptr) == -6);
+    d->armFault(Op::Read, 4, -1, ramdev::Fault::Flipped);  // block 4 reads back other data
+    EXPECT_EQ(FS_Test("A:T"), -10);
+    EXPECT_EQ(d->struck, 4);
     EXPECT_EQ(d->count.of(Op::Write), 4u) << "the test stops at block 4 and does not format";
-    d->desc.ReadBlock = realRead, d->resetCounters();
+    EXPECT_EQ(FS_Init(nullptr), -6);
+    d->resetCounters();
     EXPECT_EQ(FS_Test("A:TESTED"), -1);
     EXPECT_EQ(d->count.of(Op::Write), 12u + 3u) << "blocks 0, 1, 2, 4 ... 1024, then the format's three";
-    for (int b = 4, k = 3; b < 2048; b *= 2, k++) {
-        EXPECT_EQ(d->blockWrites[b] * 10 + d->blockReads[b], 11u) << b;
-        for (size_t i = 0; i < 512; i++) ASSERT_EQ(d->block(b)[i], uint8_t(i + k)) << b;
-    }
-    EXPECT_TRUE(blockOf(d.get(), 0) == header(512, "TESTED  ", 2048, 64) && FS_Init(nullptr) == -1);
+    EXPECT_EQ(d->count.of(Op::Read), 12u) << "each tested block read back once";
+    for (int b = 4, k = 3; b < 2048; b *= 2, k++)
+        for (size_t i = 0; i < 512; i++) ASSERT_EQ(d->block(b)[i], uint8_t(i + size_t(k))) << b;
+    EXPECT_EQ(blockOf(d.get(), 0), header(512, "TESTED  ", 2048, 64));
+    EXPECT_EQ(FS_Init(nullptr), -1);
     d->armFault(Op::Write, 3, -321);
     EXPECT_EQ(FS_Test("A:T"), -321);
 }
 
 TEST(VolumeAlloc, DisketteOf20BlocksUsesTwoMapBytes) {  // blocks 16-19 are never handed out
     Dev t = mounted(ramdev::makeDiskette(20, 0));
-    ASSERT_TRUE(writeFile("BIG.1", pattern(13 * 510, 7)) == -1 && FS_OpenW("MORE.1") == -3);
+    ASSERT_EQ(writeFile("BIG.1", pattern(13 * 510, 7)), -1);
+    EXPECT_EQ(FS_OpenW("MORE.1"), -3);
     EXPECT_EQ(Ints(t->block(2), t->block(2) + 3), (Ints{0xFF, 0xFF, 0}));
-    EXPECT_EQ((Ints{FS_TotalBlocks(), FS_BlocksUsed()}), (Ints{17, 16}));
+    EXPECT_EQ(FS_TotalBlocks(), 17);
+    EXPECT_EQ(FS_BlocksUsed(), 16);
     EXPECT_EQ(readBack("BIG.1"), ok(pattern(13 * 510, 7)));
 }
 
 TEST(VolumeAlloc, FlashSkipsStaleBlocks) {
     Dev f = smallFlash();
-    f->block(17)[0] = 0x00;  // stale data in a block the map calls free
-    ASSERT_EQ(writeFile("S.1", pattern(10, 1)), -1);
-    EXPECT_EQ(firstBlocks({"S"}), Ints{18});
-    ASSERT_NE(flashMap(f.get()), nullptr);
-    EXPECT_EQ(flashMap(f.get())[4], 0x3B) << "16 in use, 17 released, 18 in use";
+    ASSERT_EQ(writeFile("R.1", {}), -1);
+    f->block(17)[0] = 0x00;  // stale data in a block the map calls free, in a sector in use
+    ASSERT_EQ(writeFile("S.1", pattern(600, 1)), -1);
+    EXPECT_EQ(chainOfEntry(f.get(), 2), (Ints{18, 19}));
+    EXPECT_EQ(mapOf(f.get())[4], 0xFB) << "16 in use, 17 released, 18 and 19 in use";
+}
+
+// The cursor is the library's, not the volume's: a fresh volume takes its first block from the first
+// empty sector at or after the one the last allocation came from, wrapping round past the last sector.
+TEST(VolumeAlloc, FlashCursorOutlivesFormatAndMount) {
+    Dev f = smallFlash(4);
+    ASSERT_EQ(writeFile("A.1", {}), -1);
+    EXPECT_EQ(chainOfEntry(f.get(), 1), Ints{32});
+    ASSERT_EQ(FS_Format("A:AGAIN"), -1);
+    ASSERT_EQ(FS_Init(nullptr), -1);
+    ASSERT_EQ(writeFile("B.1", pattern(17 * 510, 2)), -1);
+    EXPECT_EQ(chainOfEntry(f.get(), 1), (Ints{32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 16}));
 }
 
 TEST(VolumeAlloc, FlashReleaseAndReclamation) {
     Dev f = smallFlash();
-    const int sizes[] = {7, 3, 5, 8};  // blocks 17-23, 24-26, 27-31, 32-39; sector 5 is the spare
-    for (int i = 0; i < 4; i++) ASSERT_EQ(writeFile(std::string{char('A' + i)} + ".1", pattern(sizes[i] * 510, i + 1)), -1);
-    EXPECT_EQ(firstBlocks({"A", "B", "C", "D"}), (Ints{17, 24, 27, 32}));
-    EXPECT_EQ((Ints{FS_TotalBlocks(), FS_BlocksUsed()}), (Ints{24, 24}));
+    const int sizes[] = {8, 3, 5, 8};  // blocks 16-23, 24-26, 27-31, 32-39; sector 5 is the spare
+    for (int i = 0; i < 4; i++) ASSERT_EQ(writeFile(std::string{char('A' + i)} + ".1", pattern(size_t(sizes[i] * 510), uint32_t(i + 1))), -1);
+    EXPECT_EQ(chainOfEntry(f.get(), 3), (Ints{27, 28, 29, 30, 31}));
+    EXPECT_EQ(FS_TotalBlocks(), 24);
+    EXPECT_EQ(FS_BlocksUsed(), 24);
     EXPECT_EQ(FS_OpenW("X.1"), -3) << "nothing released, although the spare is erased";
     ASSERT_EQ(FS_Delete("B.1"), -1);
-    EXPECT_EQ(flashMap(f.get())[6], 0xEA) << "24-26 released (10), 27 in use";
+    EXPECT_EQ(mapOf(f.get())[6], 0xEA) << "24-26 released (10), 27 in use";
     EXPECT_EQ(FS_BlocksUsed(), 21);
-    Bytes before(f->block(27), f->block(32));
-    f->resetCounters();
-    ASSERT_EQ(writeFile("E.1", pattern(600, 5)), -1);
-    EXPECT_EQ(firstBlocks({"A", "C", "E"}), (Ints{17, 27, 24}));
-    EXPECT_EQ(Bytes(f->block(27), f->block(32)), before) << "live blocks keep place and content";
-    for (int b = 43; b < 48; b++) EXPECT_EQ(f->blockWrites[b], 1u) << "copied to the spare: " << b;
-    EXPECT_EQ(std::vector<uint32_t>(f->sectorErases.begin() + 2, f->sectorErases.end()),
-              (std::vector<uint32_t>{0, 1, 0, 1})) << "sector 3 and the spare erased once";
-    for (int b = 40; b < 48; b++) EXPECT_EQ(f->block(b)[0] & f->block(b)[300], 0xFF) << b;
-    const uint8_t *map = flashMap(f.get());
-    ASSERT_NE(map, nullptr);
-    EXPECT_EQ(Ints(map + 4, map + 12), (Ints{0xFF, 0xFF, 0xCF, 0xFF, 0xFF, 0xFF, 0, 0}))
+    const Bytes live = blockOf(f.get(), 27, 5);
+    ASSERT_EQ(writeFile("E.1", pattern(600, 5)), -1);  // sector 3 is reclaimed through the spare
+    EXPECT_EQ(chainOfEntry(f.get(), 2), (Ints{24, 25}));
+    EXPECT_EQ(blockOf(f.get(), 27, 5), live) << "live blocks keep place and content";
+    EXPECT_EQ(blockOf(f.get(), 26), Bytes(512, 0xFF)) << "the released block is erased";
+    EXPECT_EQ(blockOf(f.get(), 40, 8), Bytes(8 * 512, 0xFF)) << "the spare is erased again";
+    const Bytes map = mapOf(f.get());
+    EXPECT_EQ(Ints(map.begin() + 4, map.begin() + 12), (Ints{0xFF, 0xFF, 0xCF, 0xFF, 0xFF, 0xFF, 0, 0}))
         << "24-25 in use, 26 free, 27 in use; the spare stays free";
     EXPECT_EQ(FS_BlocksUsed(), 23);
-    EXPECT_TRUE(readBack("C.1") == ok(pattern(5 * 510, 3)) && readBack("E.1") == ok(pattern(600, 5)));
+    EXPECT_EQ(readBack("C.1"), ok(pattern(5 * 510, 3)));
+    EXPECT_EQ(readBack("E.1"), ok(pattern(600, 5)));
 }
 
 TEST(VolumeQueries, Figures) {
@@ -225,7 +227,8 @@ TEST(VolumeQueries, Figures) {
     int16_t h = FS_OpenW("OPEN.3");
     for (int i = 0; i < 1100 && h >= 0; i++) ASSERT_EQ(FS_Putc(int16_t(i), h), -1);
     EXPECT_EQ(FS_BlocksUsed(), 3) << "blocks of an open write are not on the medium's map yet";
-    EXPECT_TRUE(FS_CloseW(h) == -1 && FS_BlocksUsed() == 6);
+    EXPECT_EQ(FS_CloseW(h), -1);
+    EXPECT_EQ(FS_BlocksUsed(), 6);
     d->armFault(Op::Read, 1, -321);
     EXPECT_EQ(FS_BlocksUsed(), -321);
     Dev c = mounted(ramdev::makeFlashCard(18), nullptr);
@@ -245,7 +248,9 @@ TEST(VolumeQueries, GeometryThatCannotHoldAVolume) {
         if (variant == 3) d->flash.sectorCount = 65;
         if (variant == 4) d->flash.systemSectors = 17;
         d->resetCounters();
-        EXPECT_TRUE(FS_Init(nullptr) == -6 && (variant >= 3 || FS_Format("A:BAD") == -6) && FS_OpenW("F.1") == -6) << variant;
+        EXPECT_EQ(FS_Init(nullptr), -6) << variant;
+        EXPECT_EQ(variant < 3 ? FS_Format("A:BAD") : -6, -6) << variant;
+        EXPECT_EQ(FS_OpenW("F.1"), -6) << variant;
         EXPECT_EQ(d->count.of(Op::Read) + d->count.of(Op::Write) + d->count.of(Op::ReadBytes), 0u) << variant;
     }
 }

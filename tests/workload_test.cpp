@@ -1,7 +1,8 @@
-// Randomised workloads and power cuts on NOR-flash RAM media, checked against a model of the files.
+// Randomised workloads checked against a model of the files, and power cuts; on flash and diskette media.
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "helpers.h"
 
@@ -24,22 +25,24 @@ std::string spelling(std::string s, std::mt19937 &rng) {  // letter case and lea
     return rng() % 3 ? s : s.insert(s.find('.') + 1, "00");
 }
 int erasedBlocks(RamDevice *d) {  // blocks free without reclaiming a sector, less the spare
-    DirScan s;
-    if (FS_OpenDir(d->dev(), &s) != -1) return 0;
-    const uint8_t *map = d->block(s.startBlock + d->geometry.dirBlocks);
+    const Bytes map = mapOf(d);
     int n = -d->flash.sectorSize / d->geometry.blockSize;
-    for (int b = d->geometry.firstDataBlock; b < d->geometry.totalBlocks; b++) n += (map[b / 4] >> (2 * (b % 4)) & 3) == 0;
+    for (int b = d->geometry.firstDataBlock; b < d->geometry.totalBlocks; b++) n += mapState(map, true, b) == 0;
     return n;
 }
 
-void verify(const Model &m, int bs, const std::string &where) {
+void verify(const Model &m, int bs, int reserved, const std::string &where) {
     DirScan s;
-    ASSERT_TRUE(FS_FilesPresent(&s) == int16_t(m.size()) && GetErrno() == -4 && FS_BlocksUsed() == blocksOf(m, bs)) << where;
+    ASSERT_EQ(FS_FilesPresent(&s), int16_t(m.size())) << where;
+    ASSERT_EQ(GetErrno(), -4) << where;
+    ASSERT_EQ(FS_BlocksUsed(), reserved + blocksOf(m, bs)) << where;
     for (auto &f : m) {
         const int16_t h = FS_OpenR(f.first.c_str());
         Bytes buf(f.second.size() + 1, 0);
         EXPECT_EQ(FS_ReadFileEx(h, buf.data(), uint32_t(buf.size())), -57) << where << " " << f.first;
-        ASSERT_TRUE(FS_CloseR(h) == -1 && std::equal(f.second.begin(), f.second.end(), buf.begin())) << where << " " << f.first;
+        FS_CloseR(h);
+        buf.pop_back();
+        ASSERT_EQ(buf, f.second) << where << " " << f.first;
     }
 }
 
@@ -47,14 +50,14 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
     printf("workload seed %u, %d steps (CARDFS_WORKLOAD_SEED, CARDFS_WORKLOAD_STEPS)\n", seed, steps);
     Dev d = mounted(device, "A:WORK");
     std::mt19937 rng(seed);
-    const int bs = d->geometry.blockSize, room = bs - 2, total = FS_TotalBlocks();
+    const int bs = d->geometry.blockSize, room = bs - 2, total = FS_TotalBlocks(), reserved = FS_BlocksUsed();
     Model m;
     int fulls = 0, faults = 0;
     for (int step = 0; step < steps; step++) {
         auto pick = [&] { return "w" + std::to_string(rng() % 24) + "." + std::to_string(1 + rng() % 3); };
         const std::string name = pick(), to = pick(), where = "step " + std::to_string(step);
         const int freeBlocks = total - blocksOf(m, bs);
-        const unsigned r = rng() % 100, del = freeBlocks < total / 6 ? 55 : 20;
+        const unsigned r = unsigned(rng() % 100), del = freeBlocks < total / 6 ? 55 : 20;
         if (r < del) {
             ASSERT_EQ(FS_Delete(spelling(name, rng).c_str()), m.count(name) ? -1 : -4) << where;
             m.erase(name);
@@ -65,49 +68,55 @@ void workload(RamDevice *device, uint32_t seed, int steps, size_t maxFile) {
         } else if (r < del + 18) {
             ASSERT_EQ(FS_Init(nullptr), -1) << where;
         } else {
-            const size_t n = rng() % 4 ? rng() % (maxFile / 8 + 1) : rng() % (maxFile + 1), need = blocksFor(n, bs);
-            Bytes data = pattern(n, rng());
-            const bool inject = need > 1 && int(need) < erasedBlocks(d.get()) && rng() % 6 == 0;
+            const size_t n = rng() % 4 ? rng() % (maxFile / 8 + 1) : rng() % (maxFile + 1), need = size_t(blocksFor(n, bs));
+            Bytes data = pattern(n, uint32_t(rng()));
+            const int erased = d->isFlash ? erasedBlocks(d.get()) : freeBlocks;  // no sector reclaimed meanwhile
+            const bool inject = need > 1 && int(need) < erased && rng() % 6 == 0;
             const int16_t h = FS_OpenW(spelling(name, rng).c_str());
             if (m.count(name) || freeBlocks == 0) {
                 ASSERT_EQ(h, m.count(name) ? -5 : -3) << where;
             } else {
                 ASSERT_GE(h, 0) << where;
                 // the byte at which appending must fail (a block too many, or a device failure)
-                size_t stopAt = need <= size_t(freeBlocks) ? SIZE_MAX : size_t(freeBlocks) * room;
+                size_t stopAt = need <= size_t(freeBlocks) ? SIZE_MAX : size_t(freeBlocks * room);
                 int16_t failure = -3;
                 if (inject) {
                     const size_t nth = 1 + rng() % (need - 1);
                     d->armFault(Op::Write, nth, -100);
-                    stopAt = nth * room, failure = -100, faults++;
+                    stopAt = nth * size_t(room), failure = -100, faults++;
                 }
                 fulls += failure == -3 && stopAt != SIZE_MAX;
                 for (size_t at = 0, run; at < n; at += run) {  // runs by FS_Putc or FS_WriteFileEx
-                    run = std::min(n - at, size_t(1 + rng() % (3 * room)));
+                    run = std::min(n - at, size_t(1 + rng() % (3 * size_t(room))));
                     const bool hits = at <= stopAt && stopAt < at + run;
-                    if (rng() % 2)
+                    if (rng() % 2) {
                         ASSERT_EQ(FS_WriteFileEx(h, data.data() + at, uint32_t(run)), hits ? failure : -1) << where;
-                    else
+                    } else {
                         for (size_t j = at; j < at + run && j <= stopAt; j++)
                             ASSERT_EQ(FS_Putc(data[j], h), j == stopAt ? failure : -1) << where << " byte " << j;
+                    }
                     if (hits) break;
                 }
                 ASSERT_EQ(FS_CloseW(h), -1) << where;
                 if (stopAt >= n) m[name] = std::move(data);
             }
         }
-        verify(m, bs, where);
+        verify(m, bs, reserved, where);
         if (::testing::Test::HasFatalFailure()) return;
     }
-    const int N = d->flash.sectorCount, S = d->flash.systemSectors;
-    uint32_t least = UINT32_MAX, sum = 0;
-    for (int s = S; s < N; s++) least = std::min(least, d->sectorErases[s]), sum += d->sectorErases[s];
-    EXPECT_TRUE(fulls >= 3 && faults >= 5) << fulls << " " << faults;
-    EXPECT_TRUE(least >= 1 && sum >= 4u * uint32_t(N - S)) << "every data sector erased and used again";
+    EXPECT_GE(fulls, 3) << "the workload filled the medium too rarely";
+    EXPECT_GE(faults, 5) << "too few injected write failures";
+    for (int s = d->flash.systemSectors; s < d->flash.sectorCount; s++)
+        EXPECT_GE(d->sectorErases[size_t(s)], 2u) << "data sector " << s << " was not reclaimed and used again";
 }
 
 TEST(Workload, RandomisedOperationsOnFlashCard) {
     workload(makeFlashCard(), uint32_t(envLong("CARDFS_WORKLOAD_SEED", 1234567)),
+             int(envLong("CARDFS_WORKLOAD_STEPS", 700)), 160 * 1024);
+}
+
+TEST(Workload, RandomisedOperationsOnDiskette) {
+    workload(makeDiskette(1440), uint32_t(envLong("CARDFS_WORKLOAD_SEED", 2345678)),
              int(envLong("CARDFS_WORKLOAD_STEPS", 700)), 160 * 1024);
 }
 
@@ -116,9 +125,9 @@ TEST(Workload, RandomisedOperationsOnFlashCartridge4M) {
              int(envLong("CARDFS_WORKLOAD_STEPS", 700)), 800 * 1024);
 }
 
-// Power cuts on a small flash medium of 16 sectors of 16 blocks.
+// Power cuts: a script of creations, deletions and renames runs with the power cut after n writes and
+// erases; the medium is powered up again and checked. Flash: 16 sectors of 16 blocks; diskette: 256 blocks.
 struct Step { char op; std::string a, b; Bytes data; };  // 'c'reate, 'd'elete, 'r'ename a to b
-RamDevice *smallFlash() { return makeFlash(512, 256, 2, 32, 8192, 16, 2); }
 
 // 48 steps rotating the system area round both sectors; past `budget` blocks, sectors are reclaimed.
 std::vector<Step> makeScript(int maxBlocks, int budget) {
@@ -128,7 +137,7 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
     while (out.size() < 48) {
         const std::string a = "p" + std::to_string(rng() % 12) + ".1", b = "p" + std::to_string(rng() % 12) + ".1";
         if (!m.count(a)) {
-            Bytes data(rng() % (maxBlocks * 510));
+            Bytes data(rng() % size_t(maxBlocks * 510));
             for (auto &c : data) c = uint8_t(rng());
             const int need = blocksFor(data.size(), 512);
             if (blocksOf(m, 512) + need > 200 || need > budget) continue;
@@ -142,12 +151,6 @@ std::vector<Step> makeScript(int maxBlocks, int budget) {
     return out;
 }
 
-void settleCursor() {  // leaves the process-wide allocation cursor where every run starts alike
-    Dev d = mounted(smallFlash(), "A:SCRATCH");
-    d->block(2)[8] = 0x03, d->block(32)[0] = 0;  // block 32 in use: sector 2 alone is partly used
-    writeFile("s.1", {1});
-}
-
 void cycleFreeSpace() {  // takes every free sector into use once (erasing the dirty ones)
     Bytes filler(20 * 510, 0x3C);
     int n = 0;
@@ -155,13 +158,17 @@ void cycleFreeSpace() {  // takes every free sector into use once (erasing the d
     for (int i = 0; i <= n; i++) FS_Delete(("fill" + std::to_string(i) + ".9").c_str());
 }
 
-// Runs the script with the power cut after `cut` writes and erases (-1: none), powers up
-// again and says what is wrong with the volume ("" if nothing).
-std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool cycle, int64_t *spent = nullptr) {
-    settleCursor();
-    Dev d = mounted(smallFlash(), "A:CUT");
-    d->tornWrites = torn;
-    d->cutPowerAfter(cut);
+// Runs the script with the power cut after `cut` writes and erases (-1: none), the operation cut
+// whole (mode 0) or torn between bytes (1) or inside a byte (2), powers up again and says what is
+// wrong ("" if nothing): every file must read as before the step in flight or as after
+// it, and no block may belong to two files or be free on the map. Blocks may leak on the diskette
+// (its map is written before an entry names new blocks, after an entry drops old ones), not on flash.
+std::string runCut(bool flash, const std::vector<Step> &script, int64_t cut, int mode, int64_t *spent = nullptr) {
+    if (flash) parkAllocationCursor(2);  // every run allocates alike
+    Dev d = mounted(flash ? makeFlash(512, 256, 2, 32, 8192, 16, 2) : makeDiskette(256), "A:CUT");
+    d->cutPowerAfter(cut, mode > 0);
+    d->cutId += uint64_t(envLong("CARDFS_POWERCUT_SALT", 0)) << 32;  // another choice of torn prefixes
+    d->tornBits = mode == 2;
     Model before;
     const Step *inFlight = nullptr;
     auto apply = [](Model &m, const Step &s) {
@@ -179,8 +186,8 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
     if (cut < 0 && inFlight) return "script failed without a cut at " + inFlight->a;
     d->restorePower();
     if (int16_t st = FS_Init(nullptr); st != -1) return "volume does not mount: " + std::to_string(st);
-    if (cycle) cycleFreeSpace();  // blocks of a cut reclamation come back from the spare first
-    Model seen, after = before;  // the step in flight may have happened or not
+    if (flash && mode > 0) cycleFreeSpace();  // a torn copy-back is mended before the spare is used again
+    Model seen, after = before;
     for (int i = 0; i < 12; i++) {
         const std::string name = "p" + std::to_string(i) + ".1";
         if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
@@ -190,41 +197,76 @@ std::string runCut(const std::vector<Step> &script, int64_t cut, bool torn, bool
     if (seen != before && seen != after) return "files differ from the committed state";
     DirScan s;
     if (FS_FilesPresent(&s) != int16_t(seen.size())) return "stray directory entries";
-    if (FS_BlocksUsed() != blocksOf(seen, 512))
-        return "map counts " + std::to_string(FS_BlocksUsed()) + " blocks, files hold " + std::to_string(blocksOf(seen, 512));
+    const Bytes map = mapOf(d.get());
+    std::set<int> held;
+    for (const DirEntry &e : listDir())
+        for (int b : e.extension && e.extension < 1000 ? chainOf(d.get(), e.firstBlock, e.blockCount) : Ints{}) {
+            if (!held.insert(b).second) return "block " + std::to_string(b) + " in two files";
+            if (mapState(map, flash, b) != (flash ? 3 : 1)) return "block " + std::to_string(b) + " of a file is free";
+        }
+    const int used = FS_BlocksUsed(), want = int(held.size()) + (flash ? 0 : 3);  // the diskette counts its system area
+    if (used < want || (flash && used != want))
+        return "map counts " + std::to_string(used) + " blocks, files hold " + std::to_string(want);
     const Bytes probe(3 * 510, 0x5A);
-    if (writeFile("after.1", probe) != -1 || readBack("after.1") != ok(probe))
-        return "volume no longer takes a new file";
+    if (writeFile("after.1", probe) != -1 || readBack("after.1") != ok(probe)) return "volume no longer takes a new file";
     return "";
 }
 
-void cutSweep(const std::vector<Step> &script, int tornModes, bool cycle) {
+void cutSweep(bool flash, const std::vector<Step> &script, std::vector<int> modes) {
     int64_t total = 0;
-    ASSERT_EQ(runCut(script, -1, false, cycle, &total), "");
+    ASSERT_EQ(runCut(flash, script, -1, 0, &total), "");
     const bool full = envLong("CARDFS_POWERCUT_FULL", 0) == 1;
     const int64_t stride = full ? 1 : std::max<int64_t>(1, total / 150), only = envLong("CARDFS_POWERCUT_POINT", -1);
-    std::vector<std::pair<int64_t, int>> points;  // (cut, torn)
-    for (int torn = 0; torn < tornModes; torn++)
-        for (int64_t n = torn * stride / 2; n <= total; n += stride) points.push_back({n, torn});
-    if (only >= 0) points = {{only, int(envLong("CARDFS_POWERCUT_TORN", 0))}};
-    int failures = 0;
-    for (auto [n, torn] : points) {
-        const std::string why = runCut(script, n, torn == 1, cycle && torn == 1);
-        if (!why.empty() && ++failures <= 40)
-            ADD_FAILURE() << "cut after " << n << " writes/erases" << (torn ? " (torn)" : "") << ": " << why
-                          << "\n  replay: CARDFS_POWERCUT_POINT=" << n << " CARDFS_POWERCUT_TORN=" << torn;
+    std::vector<std::pair<int64_t, int>> points;  // (cut, mode)
+    for (int mode : modes)
+        for (int64_t n = mode ? stride / 2 : 0; n <= total; n += stride) points.push_back({n, mode});
+    if (only >= 0) points = {{only, int(envLong("CARDFS_POWERCUT_MODE", 0))}};
+    int failures[3] = {};
+    const char *test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (auto [n, mode] : points) {
+        const std::string why = runCut(flash, script, n, mode);
+        if (!why.empty() && ++failures[mode] <= 20)
+            ADD_FAILURE() << "cut after " << n << " writes/erases, mode " << mode << ": " << why
+                          << "\n  replay: CARDFS_POWERCUT_POINT=" << n << " CARDFS_POWERCUT_MODE=" << mode
+                          << " CARDFS_POWERCUT_SALT=" << envLong("CARDFS_POWERCUT_SALT", 0)
+                          << " cardfs_tests --gtest_filter='Workload." << test << "'";
     }
-    EXPECT_EQ(failures, 0);
+    printf("%s: %zu cut points of %lld writes/erases; failed: %d whole, %d torn between bytes, %d inside a byte\n",
+           test, points.size(), static_cast<long long>(total), failures[0], failures[1], failures[2]);
+    EXPECT_EQ(failures[0] + failures[1] + failures[2], 0);
 }
 
-// Whole writes cut anywhere, with erased space enough that no sector is reclaimed.
-TEST(Workload, PowerCutKeepsCommittedFiles) { cutSweep(makeScript(8, 190), 1, false); }
+// Cuts anywhere, whole or torn inside a byte, with erased space enough that no sector is reclaimed.
+TEST(Workload, PowerCutKeepsCommittedFiles) { cutSweep(true, makeScript(8, 190), {0, 2}); }
 
-// Cuts inside sector reclamation, and torn writes. A whole write cut short
-// anywhere leaves every committed file readable at once; a torn copy-back
-// of a reclaimed block still chains and is mended from the spare before the
-// spare is used again, so torn runs are checked after the free space has
-// been taken into use once.
-TEST(Workload, PowerCutDuringReclamationAndTornWrites) { cutSweep(makeScript(24, 100000), 2, true); }
+// Cuts inside sector reclamation, whole or torn between bytes (a torn erase stops at a block boundary).
+TEST(Workload, PowerCutDuringReclamation) { cutSweep(true, makeScript(24, 100000), {0, 1}); }
+
+// Cuts inside sector reclamation torn inside a byte. Disabled: the library does not yet mend a
+// copied-back block whose last byte was programmed in part, nor a block a cut erase left erased
+// only in part (run with --gtest_also_run_disabled_tests).
+TEST(Workload, DISABLED_PowerCutDuringReclamationTornInsideBytes) { cutSweep(true, makeScript(24, 100000), {2}); }
+
+TEST(Workload, PowerCutOnDiskette) { cutSweep(false, makeScript(24, 100000), {0, 1}); }
+
+// A directory block torn inside the entry it changes leaves that entry half new, half old: a stray
+// entry, or the deleted file's name and chain under the new extension. Disabled: the library writes
+// an entry with one block write, which a torn write splits (the full sweep above meets it at
+// CARDFS_POWERCUT_POINT=395 CARDFS_POWERCUT_MODE=1).
+TEST(Workload, DISABLED_DisketteEntryTornInsideItself) {
+    for (int keep = 17; keep < 32; keep++) {  // bytes of block 0 written: entry 1 spans 16 to 31
+        Dev d = mounted(makeDiskette(256));
+        ASSERT_EQ(writeFile("old.1", pattern(1000, 1)), -1);
+        ASSERT_EQ(FS_Delete("old.1"), -1);
+        d->cutPowerAfter(2, true), d->tornAt = keep;  // the file's block and the map, then its entry
+        EXPECT_EQ(writeFile("new.2", {7}), kPowerOff);
+        d->restorePower();
+        ASSERT_EQ(FS_Init(nullptr), -1);
+        const Read r = readBack("new.2");
+        DirScan s;
+        EXPECT_EQ(FS_FilesPresent(&s), r.first == -4 ? 0 : 1) << keep << " bytes: stray entries";
+        EXPECT_EQ(r.first == -4 ? ok({7}) : r, ok({7})) << keep << " bytes: new.2 is neither whole nor absent";
+    }
+}
 
 }  // namespace

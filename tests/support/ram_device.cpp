@@ -1,206 +1,159 @@
 #include "ram_device.h"
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 namespace ramdev {
 namespace {
 
 RamDevice *self(DeviceDescriptor *d) { return reinterpret_cast<RamDevice *>(d); }
+uint64_t mix(uint64_t id) { return std::mt19937_64(id)(); }  // well-spread bits from a small number
 
-// Counts the call and decides whether it fails: an armed fault, or power
-// that is off. Returns -1 when the operation may proceed.
-int16_t gate(RamDevice *r, Op op) {
+// Counts the call; -1 lets it go ahead. *silent: the armed fault strikes it without a status.
+int16_t gate(RamDevice *r, Op op, bool *silent = nullptr) {
     r->count.calls[static_cast<int>(op)]++;
     if (r->powerOff) return kPowerOff;
-    if (r->failAt != 0 && r->failOp == op && ++r->failSeen == r->failAt) {
-        r->failAt = 0;
-        return r->failStatus;
-    }
-    return -1;
+    if (r->faultAt == 0 || r->faultOp != op || ++r->faultSeen != r->faultAt) return -1;
+    r->faultAt = 0;
+    if (r->faultKind == Fault::Fails || !silent) return r->faultStatus;
+    return *silent = true, -1;
 }
 
-// Spends one unit of the power budget on a write or erase. Returns false
-// when power goes off with this operation (it is then not applied, or only
-// torn).
-bool spendPower(RamDevice *r) {
-    if (r->powerBudget < 0) return true;
+uint8_t *blockAt(RamDevice *r, int32_t b) {  // null, and counted, outside the medium
+    const bool inside = b >= 0 && b < r->geometry.totalBlocks && size_t(b + 1) * r->blockSizeBytes() <= r->data.size();
+    return inside ? r->block(b) : (r->outside++, nullptr);
+}
+
+// What a torn write or erase (src null) leaves of the n bytes at dst.
+void tear(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n) {
+    const uint64_t h = mix(r->cutId);
+    const size_t unit = src || r->tornBits ? 1 : r->blockSizeBytes();
+    const size_t done = r->tornAt >= 0 ? std::min(n, size_t(r->tornAt)) : size_t(h % (n / unit + 1)) * unit;
+    for (size_t i = 0; i < done; i++) dst[i] = src ? src[i] : 0xFF;
+    if (done < n && r->isFlash && r->tornBits) dst[done] ^= uint8_t((dst[done] ^ (src ? src[done] : 0xFF)) & (h >> 32));
+}
+
+// Applies a write or erase (src null) of n bytes at dst unless it is lost or the power is cut.
+int16_t apply(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n, bool lost) {
+    if (lost) return -1;
     if (r->powerBudget == 0) {
         r->powerOff = true;
-        return false;
-    }
-    r->powerBudget--;
-    return true;
-}
-
-bool blockInRange(RamDevice *r, int16_t block) {
-    return block >= 0 && block < r->geometry.totalBlocks &&
-           static_cast<size_t>(block + 1) * r->blockSizeBytes() <= r->data.size();
-}
-
-// Programs bytes the way NOR flash does: refused if any bit would go 0->1.
-int16_t program(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n) {
-    if (r->isFlash) {
-        uint8_t setBits = 0;  // bits the write would raise from 0 to 1
-        for (size_t i = 0; i < n; i++) setBits |= uint8_t(~dst[i] & src[i]);
-        if (setBits != 0) return kFlashSetBit;
-    }
-    std::memcpy(dst, src, n);
-    return -1;
-}
-
-int16_t opWrite(DeviceDescriptor *d, int16_t block, void *buffer) {
-    RamDevice *r = self(d);
-    int16_t st = gate(r, Op::Write);
-    if (st != -1) return st;
-    if (!blockInRange(r, block)) return -103;
-    size_t n = r->blockSizeBytes();
-    if (!spendPower(r)) {
-        if (r->tornWrites) program(r, r->block(block), static_cast<uint8_t *>(buffer), n / 2);
+        if (r->tornWrites) tear(r, dst, src, n);
         return kPowerOff;
     }
-    st = program(r, r->block(block), static_cast<uint8_t *>(buffer), n);
-    if (st != -1) return st;
-    r->blockWrites[block]++;
-    r->count.bytesWritten += n;
+    if (r->powerBudget > 0) r->powerBudget--;
+    src ? void(std::memcpy(dst, src, n)) : void(std::memset(dst, 0xFF, n));
     return -1;
 }
 
-int16_t opRead(DeviceDescriptor *d, int16_t block, void *buffer) {
-    RamDevice *r = self(d);
-    int16_t st = gate(r, Op::Read);
-    if (st != -1) return st;
-    if (!blockInRange(r, block)) return -103;
-    std::memcpy(buffer, r->block(block), r->blockSizeBytes());
-    r->blockReads[block]++;
-    r->count.bytesRead += r->blockSizeBytes();
+// Copies n bytes out; a flipped read gets a bit changed among its first four bytes (link word, entry
+// words, signature) and one further on.
+int16_t deliver(RamDevice *r, void *buffer, const uint8_t *src, size_t n, bool flip, int32_t block) {
+    auto *p = static_cast<uint8_t *>(buffer);
+    std::memcpy(p, src, n);
+    if (!flip) return -1;
+    const uint64_t h = mix(r->faultSeen);
+    p[h % std::min<size_t>(n, 4)] ^= uint8_t(1u << (h >> 8 & 7));
+    if (n > 4) p[4 + (h >> 16) % (n - 4)] ^= uint8_t(1u << (h >> 48 & 7));
+    r->struck = block;
     return -1;
+}
+
+int16_t opWrite(DeviceDescriptor *d, int16_t b, void *buffer) {
+    RamDevice *r = self(d);
+    bool lost = false;
+    const int16_t st = gate(r, Op::Write, &lost);
+    uint8_t *dst = st == -1 ? blockAt(r, b) : nullptr;
+    if (dst == nullptr) return st == -1 ? -103 : st;
+    const auto *src = static_cast<const uint8_t *>(buffer);
+    for (size_t i = 0; r->isFlash && i < r->blockSizeBytes(); i++)
+        if (src[i] & ~dst[i]) return kFlashSetBit;
+    if (lost) r->struck = b;
+    return apply(r, dst, src, r->blockSizeBytes(), lost);
+}
+
+int16_t opErase(DeviceDescriptor *d, int16_t s) {
+    RamDevice *r = self(d);
+    bool lost = false;
+    const int16_t st = gate(r, Op::Erase, &lost);
+    const size_t size = size_t(r->flash.sectorSize);
+    if (st != -1) return st;
+    if (s < 0 || s >= r->flash.sectorCount || size_t(s + 1) * size > r->data.size()) return r->outside++, -103;
+    if (lost) r->struck = int32_t(size_t(s) * size / r->blockSizeBytes());
+    const int16_t done = apply(r, r->data.data() + size_t(s) * size, nullptr, size, lost);
+    if (done == -1 && !lost) r->sectorErases[size_t(s)]++;
+    return done;
+}
+
+int16_t opRead(DeviceDescriptor *d, int16_t b, void *buffer) {
+    RamDevice *r = self(d);
+    bool flip = false;
+    const int16_t st = gate(r, Op::Read, &flip);
+    const uint8_t *src = st == -1 ? blockAt(r, b) : nullptr;
+    return src ? deliver(r, buffer, src, r->blockSizeBytes(), flip, b) : st == -1 ? int16_t(-103) : st;
 }
 
 int16_t opReadBytes(DeviceDescriptor *d, uint32_t address, int16_t count, void *buffer) {
     RamDevice *r = self(d);
-    int16_t st = gate(r, Op::ReadBytes);
+    bool flip = false;
+    const int16_t st = gate(r, Op::ReadBytes, &flip);
     if (st != -1) return st;
-    if (count < 0 || static_cast<uint64_t>(address) + static_cast<uint64_t>(count) > r->data.size())
-        return -103;
-    std::memcpy(buffer, r->data.data() + address, static_cast<size_t>(count));
-    r->count.bytesRead += static_cast<uint64_t>(count);
-    return -1;
+    if (count < 0 || uint64_t{address} + uint64_t(count) > r->data.size()) return r->outside++, -103;
+    return deliver(r, buffer, r->data.data() + address, size_t(count), flip, int32_t(address / r->blockSizeBytes()));
 }
 
-int16_t opErase(DeviceDescriptor *d, int16_t sector) {
-    RamDevice *r = self(d);
-    int16_t st = gate(r, Op::Erase);
-    if (st != -1) return st;
-    size_t size = static_cast<size_t>(r->flash.sectorSize);
-    if (sector < 0 || sector >= r->flash.sectorCount || (sector + 1) * size > r->data.size())
-        return -103;
-    if (!spendPower(r)) {
-        if (r->tornWrites) std::memset(r->data.data() + sector * size, 0xFF, size / 2);
-        return kPowerOff;
-    }
-    std::memset(r->data.data() + sector * size, 0xFF, size);
-    r->sectorErases[sector]++;
-    r->count.bytesWritten += size;
-    return -1;
-}
-
-void fillGeometry(RamDevice *r) {
-    DeviceDescriptor &d = r->desc;
-    d.blockSize = r->geometry.blockSize;
-    d.totalBlocks = r->geometry.totalBlocks;
-    d.headerBlock = r->geometry.headerBlock;
-    d.dirBlocks = r->geometry.dirBlocks;
-    d.firstDataBlock = r->geometry.firstDataBlock;
-    d.flashGeometry = r->isFlash ? &r->flash : nullptr;
+void fillGeometry(RamDevice *r) {  // the geometry fields lead the descriptor
+    std::memcpy(&r->desc, &r->geometry, offsetof(DeviceDescriptor, WriteBlock));
+    r->desc.flashGeometry = r->isFlash ? &r->flash : nullptr;
 }
 
 int16_t opInit(DeviceDescriptor *d) {
-    RamDevice *r = self(d);
-    int16_t st = gate(r, Op::Init);
-    if (st != -1) return st;
-    fillGeometry(r);
-    return r->initStatus;
+    const int16_t st = gate(self(d), Op::Init);
+    return st != -1 ? st : (fillGeometry(self(d)), self(d)->initStatus);
 }
 
 int16_t opPrepare(DeviceDescriptor *d) {
     RamDevice *r = self(d);
     int16_t st = gate(r, Op::Prepare);
-    if (st != -1) return st;
-    if (r->prepareStatus != -1) return r->prepareStatus;
-    fillGeometry(r);
-    if (r->isFlash) {
-        for (int16_t s = 0; s < r->flash.sectorCount; s++) {
-            st = opErase(d, s);
-            if (st != -1) return st;
-        }
-    }
-    return -1;
+    if (st == -1) fillGeometry(r);
+    for (int16_t s = 0; r->isFlash && s < r->flash.sectorCount && st == -1; s++) st = opErase(d, s);
+    return st;
 }
 
 RamDevice *build(int16_t blockSize, int16_t totalBlocks, int16_t dirBlocks, int16_t firstDataBlock,
                  int32_t deviceType, bool isFlash) {
     RamDevice *r = new RamDevice();
-    std::memset(&r->desc, 0, sizeof r->desc);
-    std::memset(&r->geometry, 0, sizeof r->geometry);
-    std::memset(&r->flash, 0, sizeof r->flash);
-    r->geometry.blockSize = blockSize;
-    r->geometry.totalBlocks = totalBlocks;
-    r->geometry.dirBlocks = dirBlocks;
-    r->geometry.firstDataBlock = firstDataBlock;
+    DeviceDescriptor &g = r->geometry;
+    g.blockSize = blockSize, g.totalBlocks = totalBlocks, g.dirBlocks = dirBlocks, g.firstDataBlock = firstDataBlock;
     r->isFlash = isFlash;
-    r->data.assign(static_cast<size_t>(blockSize) * static_cast<size_t>(totalBlocks), isFlash ? 0xFF : 0x00);
-    r->blockReads.assign(static_cast<size_t>(totalBlocks), 0);
-    r->blockWrites.assign(static_cast<size_t>(totalBlocks), 0);
-    r->desc.WriteBlock = opWrite;
-    r->desc.ReadBlock = opRead;
-    r->desc.PrepareMedium = opPrepare;
-    r->desc.InitDevice = opInit;
-    r->desc.deviceType = deviceType;
+    r->data.assign(size_t(blockSize) * size_t(totalBlocks), isFlash ? 0xFF : 0x00);
+    r->desc.WriteBlock = opWrite, r->desc.ReadBlock = opRead, r->desc.PrepareMedium = opPrepare;
+    r->desc.InitDevice = opInit, r->desc.deviceType = deviceType;
     fillGeometry(r);
     return r;
 }
 
 }  // namespace
 
-void RamDevice::armFault(Op op, uint64_t nth, int16_t status) {
-    failOp = op;
-    failAt = nth;
-    failSeen = 0;
-    failStatus = status;
+void RamDevice::armFault(Op op, uint64_t nth, int16_t status, Fault kind) {
+    faultOp = op, faultKind = kind, faultAt = nth, faultSeen = 0, faultStatus = status, struck = -1;
 }
 
-void RamDevice::resetCounters() {
-    count = Counters();
-    blockReads.assign(blockReads.size(), 0);
-    blockWrites.assign(blockWrites.size(), 0);
-    sectorErases.assign(sectorErases.size(), 0);
+void RamDevice::cutPowerAfter(int64_t n, bool torn) {
+    powerBudget = n, cutId = uint64_t(n), tornWrites = torn, powerOff = false;
 }
 
-RamDevice *makeDiskette(int16_t totalBlocks, int32_t deviceType) {
-    return build(512, totalBlocks, 2, 3, deviceType, false);
-}
-
+RamDevice *makeDiskette(int16_t totalBlocks, int32_t deviceType) { return build(512, totalBlocks, 2, 3, deviceType, false); }
 RamDevice *makeFlash(int16_t blockSize, int16_t totalBlocks, int16_t dirBlocks, int16_t firstDataBlock,
                      int32_t sectorSize, int16_t sectorCount, int16_t systemSectors, int32_t deviceType) {
     RamDevice *r = build(blockSize, totalBlocks, dirBlocks, firstDataBlock, deviceType, true);
-    r->flash.sectorSize = sectorSize;
-    r->flash.sectorCount = sectorCount;
-    r->flash.systemSectors = systemSectors;
-    r->flash.systemAreaBlocks = static_cast<int16_t>(dirBlocks + 1);
-    r->flash.ReadBytes = opReadBytes;
-    r->flash.EraseSector = opErase;
-    r->sectorErases.assign(static_cast<size_t>(sectorCount), 0);
+    r->flash = FlashGeometry{sectorSize, sectorCount, systemSectors, int16_t(dirBlocks + 1), opReadBytes, opErase};
+    r->sectorErases.assign(size_t(sectorCount), 0);
     return r;
 }
-
-RamDevice *makeFlashCard(int32_t deviceType) {
-    return makeFlash(512, 2048, 16, 256, 65536, 16, 2, deviceType);
-}
-
-RamDevice *makeFlashCartridge4M(int32_t deviceType) {
-    return makeFlash(1024, 4096, 8, 128, 65536, 64, 2, deviceType);
-}
-
+RamDevice *makeFlashCard(int32_t deviceType) { return makeFlash(512, 2048, 16, 256, 65536, 16, 2, deviceType); }
+RamDevice *makeFlashCartridge4M(int32_t deviceType) { return makeFlash(1024, 4096, 8, 128, 65536, 64, 2, deviceType); }
 void destroy(RamDevice *device) { delete device; }
 
 }  // namespace ramdev
