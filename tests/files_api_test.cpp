@@ -167,6 +167,24 @@ TEST(FilesWrite, StatusesOfOpenWriteCloseAndHandles) {
     EXPECT_EQ(recordsInUse(), 0);
 }
 
+// A close whose last block cannot be written drops the file, frees its blocks and reports the failure.
+TEST(FilesWrite, CloseWhoseLastBlockFailsDropsTheFile) {
+    for (bool flash : {false, true}) {
+        Dev d = mounted(make(flash));
+        const int used = FS_BlocksUsed();
+        const Bytes b = pattern(2 * 510 + 7, 9);  // two full blocks written on the way, the last by the close
+        const int16_t h = FS_OpenW("last.1");
+        ASSERT_EQ(FS_WriteFileEx(h, b.data(), uint32_t(b.size())), -1);
+        d->armFault(Op::Write, 1, -100);
+        EXPECT_EQ(FS_CloseW(h), -100) << flash;
+        EXPECT_EQ(GetErrno(), -100) << flash;
+        EXPECT_EQ(readBack("last.1").first, -4) << flash;
+        EXPECT_EQ(FS_BlocksUsed(), used) << flash;
+        EXPECT_EQ(writeFile("last.1", b), -1) << flash;
+        EXPECT_EQ(readBack("last.1"), ok(b)) << flash;
+    }
+}
+
 // Deleting frees exactly the file's own blocks, in whatever order its chain runs (one-bit map: the
 // bit cleared; two-bit map: in use becomes released), and changes nothing in the directory but its
 // entry's extension.

@@ -28,22 +28,23 @@ bool erased(const uint8_t *block, int32_t size) {
 }
 
 // Brings live block n back to the content of its copy when a power cut
-// stopped the copy-back of a reclamation, which programs blocks from their
-// first byte on: n then reads as the copy's first bytes (maybe none)
-// followed by erased ones.
+// stopped a reclamation. A copy-back cut short leaves n programmed in part
+// (the copy's first bytes, maybe a byte with some of its bits cleared,
+// erased bytes), an erase cut short leaves it erased in part: either way
+// n holds every bit the copy holds, and programming the copy over it
+// completes it. A block that lacks a bit of the copy holds something else.
 int16_t restore_block(DeviceDescriptor *d, int32_t n, int32_t copy) {
     uint8_t live[kBufferSize];
     uint8_t *saved = scratch_block();
     int16_t st = dev_read(d, copy, saved);
     if (st != kOk || erased(saved, d->blockSize)) return st;
     if ((st = dev_read(d, n, live)) != kOk) return st;
-    // Only a block the copy-back left erased or programmed in part: the
-    // copy's first bytes, then erased bytes. Any other difference means the
-    // copy belongs to something else.
-    int32_t i = 0;
-    while (i < d->blockSize && live[i] == saved[i]) i++;
-    if (i == d->blockSize || !erased(live + i, d->blockSize - i)) return kOk;
-    return dev_write(d, n, saved);
+    bool differs = false;
+    for (int32_t i = 0; i < d->blockSize; i++) {
+        if ((live[i] & saved[i]) != saved[i]) return kOk;
+        differs = differs || live[i] != saved[i];
+    }
+    return differs ? dev_write(d, n, saved) : kOk;
 }
 
 // A free sector that is not erased may hold the only copy of the live

@@ -29,7 +29,7 @@ uint8_t *blockAt(RamDevice *r, int32_t b) {  // null, and counted, outside the m
 void tear(RamDevice *r, uint8_t *dst, const uint8_t *src, size_t n) {
     const uint64_t h = mix(r->cutId);
     const size_t unit = src || r->tornBits ? 1 : r->blockSizeBytes();
-    const size_t done = r->tornAt >= 0 ? std::min(n, size_t(r->tornAt)) : size_t(h % (n / unit + 1)) * unit;
+    const size_t done = size_t(h % (n / unit + 1)) * unit;
     for (size_t i = 0; i < done; i++) dst[i] = src ? src[i] : 0xFF;
     if (done < n && r->isFlash && r->tornBits) dst[done] ^= uint8_t((dst[done] ^ (src ? src[done] : 0xFF)) & (h >> 32));
 }

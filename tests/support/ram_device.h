@@ -47,7 +47,6 @@ struct RamDevice {
     int64_t powerBudget = -1;  // writes and erases left; -1: unlimited
     uint64_t cutId = 0;
     bool tornWrites = false, tornBits = true, powerOff = false;
-    int64_t tornAt = -1;  // when set: the bytes a torn operation keeps, in place of those cutId gives
 
     void armFault(Op op, uint64_t nth, int16_t status = -100, Fault kind = Fault::Fails);
     void cutPowerAfter(int64_t n, bool torn = false);
