@@ -102,7 +102,8 @@ public:
     int32_t kvciMediaSetAttributes(const char *name, FileTime_t *time, FileDate_t *date, uint32_t size);
     int32_t kvciMediaOpenFile(const char *name, int16_t mode);  // 1 read, 2 write, 3 both; nonzero = open
     int32_t kvciMediaGetAttributes(FileTime_t *time, FileDate_t *date, uint32_t *size);  // nonzero = filled
-    int32_t kvciMediaReadFileBlock(void *buffer, uint16_t count, uint32_t offset);        // nonzero = done
+    // Bytes read (fewer at the end of the file); 0 = refused.
+    int32_t kvciMediaReadFileBlock(void *buffer, uint16_t count, uint32_t offset);
     int32_t kvciMediaWriteFileBlock(const void *buffer, uint16_t count, uint32_t offset); // nonzero = done
     void kvciMediaCloseFile();
 };
