@@ -226,7 +226,11 @@ KVS_API int32_t KVS_ChipCapacity(uint16_t chip) {
 
 KVS_API int16_t KVS_InsertCartridge(int16_t slot, const char *imagePath, uint16_t chip) {
     if (slot < 0 || slot >= kCartridgeSlots) return CARDFS_E_ARGUMENT;
-    return openChipSet(state().cartridge[slot], imagePath, chip);
+    try {
+        return openChipSet(state().cartridge[slot], imagePath, chip);
+    } catch (...) {
+        return CARDFS_E_IO;
+    }
 }
 
 KVS_API int16_t KVS_RemoveCartridge(int16_t slot) {
