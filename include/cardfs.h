@@ -1,5 +1,6 @@
 /* cardfs — the whole interface: devices and volumes, directories and files,
- * tag streams and raw files, field-data files. */
+ * tag streams and raw files, field-data files, and the drivers of the card
+ * programmer and the media reader. */
 #ifndef CARDFS_H
 #define CARDFS_H
 
@@ -8,5 +9,6 @@
 #include "cardfs_files.h"
 #include "cardfs_records.h"
 #include "cardfs_datafiles.h"
+#include "cardfs_drivers.h"
 
 #endif
