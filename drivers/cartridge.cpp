@@ -196,7 +196,7 @@ int16_t erase_sector(DeviceDescriptor *d, int16_t sector) {
     const uint32_t address = uint32_t(d->flashGeometry->sectorSize) * uint32_t(uint16_t(sector));
     const int32_t r = transport == CARDFS_CARTRIDGE_PARALLEL_PORT ? g.ppi->kvciEraseSectorFLASH(address)
                                                                   : g.usb->kvciEraseSectorFLASH(address);
-    return r == 0 ? kOk : int16_t(uint16_t(uint32_t(r)));
+    return erase_status(r);
 }
 
 // Identifies the chips again and erases every sector of a flash cartridge;
@@ -206,11 +206,7 @@ int16_t prepare_medium(DeviceDescriptor *d) {
     int16_t st = begin(d, d, Select::UsbSlot, &transport);
     if (st == kOk) st = identify(d, transport);
     if (st != kOk || g.chipKind[slot_of(d)] != kChipFlash) return st;
-    for (int16_t s = 0; s < d->flashGeometry->sectorCount; s++) {
-        st = erase_sector(d, s);
-        if (st != kOk) return st;
-    }
-    return kOk;
+    return erase_all(d, erase_sector);
 }
 
 DeviceDescriptor g_cartridges[2] = {

@@ -94,6 +94,19 @@ struct ByteCodes {
 int16_t describe(DeviceDescriptor *d, ChipMatch match, BlockWriter peromWriter, BlockWriter flashWriter,
                  FlashGeometry *flashRecords, uint8_t *chipKind);
 
+// The status of a sector erase: 0 succeeded, anything else is reported by
+// its low 16 bits.
+inline int16_t erase_status(int32_t result) { return result == 0 ? kOk : int16_t(uint16_t(uint32_t(result))); }
+
+// Erases every sector of a flash medium in order; the first failure ends it.
+inline int16_t erase_all(DeviceDescriptor *d, SectorEraser erase) {
+    for (int16_t s = 0; s < d->flashGeometry->sectorCount; s++) {
+        const int16_t st = erase(d, s);
+        if (st != kOk) return st;
+    }
+    return kOk;
+}
+
 // Byte address of a block; block numbers are 0 to 32767.
 inline uint32_t block_address(const DeviceDescriptor *d, int16_t block) {
     return uint32_t(uint16_t(block)) * uint32_t(uint16_t(d->blockSize));

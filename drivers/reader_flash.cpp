@@ -90,7 +90,7 @@ int16_t erase_sector(DeviceDescriptor *d, int16_t sector) {
     if (d->flashGeometry == nullptr) return CARDFS_E_NO_DEVICE;
     const uint32_t address = uint32_t(d->flashGeometry->sectorSize) * uint32_t(uint16_t(sector));
     const int32_t r = g_reader.object->kvciEraseSectorFLASH(address);
-    return r == 0 ? kOk : int16_t(uint16_t(uint32_t(r)));
+    return erase_status(r);
 }
 
 // Identifies the chips again and erases every sector of a flash card; a
@@ -100,11 +100,7 @@ int16_t prepare_medium(DeviceDescriptor *d) {
     int16_t st = begin(d, d, &slot);
     if (st == kOk) st = identify(d, slot);
     if (st != kOk || g_reader.chipKind[slot] != kChipFlash) return st;
-    for (int16_t s = 0; s < d->flashGeometry->sectorCount; s++) {
-        st = erase_sector(d, s);
-        if (st != kOk) return st;
-    }
-    return kOk;
+    return erase_all(d, erase_sector);
 }
 
 DeviceDescriptor g_card = {0, 0, 0, 0, 0, write_perom, read_block, prepare_medium, init_device, nullptr,
