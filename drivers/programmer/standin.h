@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 
@@ -62,10 +63,33 @@ struct Power {
     uint8_t tear(uint8_t old, uint8_t next) const { return uint8_t((old & ~mask) | (next & mask)); }
 };
 
-// Backing files (standin_chips.cpp): whole transfers at an offset, false
-// when the file gives fewer bytes; readAt reports how many it got.
+// Backing files, as the host gives them (standin_host.cpp): descriptors,
+// binary, not inherited; -1 or false on failure.
+enum class HostAccess { Read, Write, ReadWrite };
+int openHostFile(const std::string &path, HostAccess access, bool create);
+void closeHostFile(int fd);
+int64_t hostFileSize(int fd);
+bool resizeHostFile(int fd, uint32_t size);  // cut or extended with zeros
+// Whole transfers at an offset, false when the file gives fewer bytes;
+// readAt reports how many it got.
 uint32_t readAt(int fd, uint32_t offset, void *buffer, uint32_t count);
 bool writeAt(int fd, uint32_t offset, const void *data, uint32_t count);
+// The time of the last change: set (with the access time), read.
+bool setHostFileTime(int fd, time_t seconds, long nanoseconds);
+bool hostFileTime(int fd, time_t *seconds, long *nanoseconds);
+bool localHostTime(time_t t, struct tm *out);
+bool makeHostDirectory(const std::string &path);
+enum class HostEntry { None, File, Directory, Other };  // File: a regular file
+HostEntry hostEntryKind(const std::string &path);
+// The entry `name` (no wildcards) of `dir`, if it is a directory or a
+// regular file as asked: its name as stored, which differs from `name` in
+// case where the host's file names ignore case (Windows).
+bool findHostEntry(const std::string &dir, const std::string &name, bool wantDirectory, std::string &stored);
+#if defined(_WIN32)
+constexpr bool kHostNamesIgnoreCase = true;
+#else
+constexpr bool kHostNamesIgnoreCase = false;
+#endif
 // Writes what an operation that met the power cut leaves behind: nothing,
 // or the torn prefix of `next` over `old`.
 void landTorn(int fd, uint32_t offset, const uint8_t *old, const uint8_t *next, const Power &power);

@@ -10,11 +10,6 @@
 // NOR programming only clears bits: a block that would set one is refused
 // whole and nothing changes. An erase sets the 64 KiB sector holding the
 // address to 0xFF.
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string.h>
 
 #include <vector>
@@ -78,30 +73,6 @@ int32_t program(ChipSet *set, bool nor, uint32_t address, const void *data, uint
 
 }  // namespace
 
-uint32_t readAt(int fd, uint32_t offset, void *buffer, uint32_t count) {
-    uint8_t *to = static_cast<uint8_t *>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fd, to + done, count - done, off_t(offset) + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += uint32_t(n);
-    }
-    return done;
-}
-
-bool writeAt(int fd, uint32_t offset, const void *data, uint32_t count) {
-    const uint8_t *from = static_cast<const uint8_t *>(data);
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = pwrite(fd, from + done, count - done, off_t(offset) + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += uint32_t(n);
-    }
-    return true;
-}
-
 void landTorn(int fd, uint32_t offset, const uint8_t *old, const uint8_t *next, const Power &power) {
     if (!power.torn) return;
     std::vector<uint8_t> landed(next, next + power.prefix + 1);
@@ -114,22 +85,22 @@ bool isPerom(uint16_t chip) { return chip > KVS_FLASH_4M; }
 int16_t openChipSet(ChipSet &set, const char *imagePath, uint16_t chip) {
     const int32_t capacity = KVS_ChipCapacity(chip);
     if (!imagePath || capacity <= 0) return CARDFS_E_ARGUMENT;
-    const int fd = open(imagePath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = openHostFile(imagePath, HostAccess::ReadWrite, true);
     if (fd < 0) return CARDFS_E_IO;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
+    const int64_t size = hostFileSize(fd);
+    if (size < 0) {
+        closeHostFile(fd);
         return CARDFS_E_IO;
     }
-    if (st.st_size == 0) {  // a new chip set comes erased
+    if (size == 0) {  // a new chip set comes erased
         const std::vector<uint8_t> erased(kSectorSize, 0xFF);
         for (uint32_t at = 0; at < uint32_t(capacity); at += kSectorSize)
             if (!writeAt(fd, at, erased.data(), kSectorSize)) {
-                close(fd);
+                closeHostFile(fd);
                 return CARDFS_E_IO;
             }
-    } else if (st.st_size != capacity) {
-        close(fd);
+    } else if (size != capacity) {
+        closeHostFile(fd);
         return CARDFS_E_ARGUMENT;
     }
     closeChipSet(set);
@@ -140,7 +111,7 @@ int16_t openChipSet(ChipSet &set, const char *imagePath, uint16_t chip) {
 }
 
 void closeChipSet(ChipSet &set) {
-    if (set.fd >= 0) close(set.fd);
+    if (set.fd >= 0) closeHostFile(set.fd);
     set = ChipSet();
 }
 

@@ -9,14 +9,11 @@
 // at a time, in mode 1 (read), 2 (write) or 3 (both); it stays open until
 // kvciMediaCloseFile or until its card leaves the slot.
 #include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -50,24 +47,18 @@ bool wildMatch(const char *pattern, const char *name) {
     return !*name;
 }
 
-bool isDirectory(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string &path) { return hostEntryKind(path) == HostEntry::Directory; }
 
-bool isFile(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool isFile(const std::string &path) { return hostEntryKind(path) == HostEntry::File; }
 
 // The entry of `dir` whose name matches `pattern` (wildcards allowed) and
 // that is a directory or a regular file as asked, the name as written
 // exactly preferred; empty when there is none.
 std::string findEntry(const std::string &dir, const std::string &pattern, bool wantDirectory) {
-    const bool wild = pattern.find_first_of("*?") != std::string::npos;
-    if (!wild) {
-        const std::string exact = dir + "/" + pattern;
-        if (wantDirectory ? isDirectory(exact) : isFile(exact)) return pattern;
+    if (pattern.find_first_of("*?") == std::string::npos) {
+        std::string stored;
+        if (findHostEntry(dir, pattern, wantDirectory, stored)) return stored;
+        if (kHostNamesIgnoreCase) return "";  // the host has matched without regard to case
     }
     std::string found;
     if (DIR *d = opendir(dir.c_str())) {
@@ -153,7 +144,7 @@ void fillFound(fd32_fs_lfnfind_t *found, const std::string &name, const struct s
 }  // namespace
 
 void closeMediaFile() {
-    if (openFile.fd >= 0) close(openFile.fd);
+    if (openFile.fd >= 0) closeHostFile(openFile.fd);
     openFile = OpenFile();
 }
 
@@ -186,7 +177,7 @@ int32_t mediaDelete(const char *name) {
     if (faultHolds(KVS_FAULT_DELETE) || powerIsOff()) return 0;
     const std::string path = existingFile(name);
     if (path.empty() || (openFile.fd >= 0 && path == openFile.path)) return 0;  // an open file stays
-    return unlink(path.c_str()) == 0 ? 1 : 0;
+    return remove(path.c_str()) == 0 ? 1 : 0;
 }
 
 int32_t mediaSetAttributes(const char *name, const FileTime_t *time, const FileDate_t *date, uint32_t size) {
@@ -198,9 +189,9 @@ int32_t mediaSetAttributes(const char *name, const FileTime_t *time, const FileD
         if (isDirectory(dir + "/" + last)) return 0;
         entry = last;
     }
-    const int fd = open((dir + "/" + entry).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = openHostFile(dir + "/" + entry, HostAccess::Write, true);
     if (fd < 0) return 0;
-    bool ok = ftruncate(fd, off_t(size)) == 0;
+    bool ok = resizeHostFile(fd, size);
     if (ok && time && date) {
         struct tm local = {};
         local.tm_year = date->year - 1900;
@@ -210,12 +201,9 @@ int32_t mediaSetAttributes(const char *name, const FileTime_t *time, const FileD
         local.tm_min = time->minute;
         local.tm_sec = time->second;
         local.tm_isdst = -1;
-        struct timespec stamps[2];
-        stamps[0].tv_sec = stamps[1].tv_sec = mktime(&local);
-        stamps[0].tv_nsec = stamps[1].tv_nsec = long(time->hundredths % 100) * 10000000L;
-        ok = futimens(fd, stamps) == 0;
+        ok = setHostFileTime(fd, mktime(&local), long(time->hundredths % 100) * 10000000L);
     }
-    close(fd);
+    closeHostFile(fd);
     return ok ? 1 : 0;
 }
 
@@ -224,8 +212,8 @@ int32_t mediaOpen(const char *name, int16_t mode) {
     if (faultHits(KVS_FAULT_OPEN) || openFile.fd >= 0 || mode < 1 || mode > 3) return 0;
     const std::string path = existingFile(name);
     if (path.empty()) return 0;
-    const int flags = mode == 1 ? O_RDONLY : mode == 2 ? O_WRONLY : O_RDWR;
-    const int fd = open(path.c_str(), flags | O_CLOEXEC);
+    const HostAccess access = mode == 1 ? HostAccess::Read : mode == 2 ? HostAccess::Write : HostAccess::ReadWrite;
+    const int fd = openHostFile(path, access, false);
     if (fd < 0) return 0;
     openFile.fd = fd;
     openFile.mode = mode;
@@ -235,15 +223,18 @@ int32_t mediaOpen(const char *name, int16_t mode) {
 }
 
 int32_t mediaGetAttributes(FileTime_t *time, FileDate_t *date, uint32_t *size) {
-    struct stat st;
-    if (openFile.fd < 0 || fstat(openFile.fd, &st) != 0) return 0;
-    if (size) *size = uint32_t(st.st_size);
+    if (openFile.fd < 0) return 0;
+    const int64_t bytes = hostFileSize(openFile.fd);
+    time_t seconds;
+    long nanoseconds;
+    if (bytes < 0 || !hostFileTime(openFile.fd, &seconds, &nanoseconds)) return 0;
+    if (size) *size = uint32_t(bytes);
     struct tm local;
-    if ((time || date) && !localtime_r(&st.st_mtime, &local)) return 0;
+    if ((time || date) && !localHostTime(seconds, &local)) return 0;
     if (time) {
         time->minute = uint8_t(local.tm_min);
         time->hour = uint8_t(local.tm_hour);
-        time->hundredths = uint8_t(st.st_mtim.tv_nsec / 10000000L);
+        time->hundredths = uint8_t(nanoseconds / 10000000L);
         time->second = uint8_t(local.tm_sec);
     }
     if (date) {
@@ -271,10 +262,10 @@ int32_t mediaWrite(const void *buffer, uint16_t count, uint32_t offset) {
             // Read apart from the open file, which mode 2 opens for writing only;
             // past the end of the file the torn byte mixes with zeros.
             std::vector<uint8_t> old(count, 0);
-            const int fd = open(openFile.path.c_str(), O_RDONLY | O_CLOEXEC);
+            const int fd = openHostFile(openFile.path, HostAccess::Read, false);
             if (fd >= 0) {
                 readAt(fd, offset, old.data(), count);
-                close(fd);
+                closeHostFile(fd);
             }
             landTorn(openFile.fd, offset, old.data(), static_cast<const uint8_t *>(buffer), power);
         }
@@ -310,7 +301,7 @@ KVS_API int16_t KVS_InsertCardDirectory(int16_t readerSlot, const char *director
     if (readerSlot < 0 || readerSlot >= kReaderSlots || !directory || !*directory) return CARDFS_E_ARGUMENT;
     try {
         const std::string dir = directory;
-        if (!isDirectory(dir) && mkdir(directory, 0777) != 0) return CARDFS_E_IO;
+        if (!isDirectory(dir) && !makeHostDirectory(dir)) return CARDFS_E_IO;
         ReaderSlot &slot = state().reader[readerSlot];
         forgetCard(readerSlot);
         closeChipSet(slot.chips);
