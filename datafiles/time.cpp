@@ -17,7 +17,11 @@ int32_t make_time_local(struct tm *tm) {
 bool break_time_utc(int32_t time, struct tm *out) {
     if (time < 0) return false;
     time_t t = time;
+#if defined(_WIN32)
+    return gmtime_s(out, &t) == 0;
+#else
     return gmtime_r(&t, out) != nullptr;
+#endif
 }
 
 }  // namespace cardfs

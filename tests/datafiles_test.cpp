@@ -22,16 +22,27 @@ std::string show(const TrackStructure &t) {
     return testing::PrintToString(std::make_tuple(t.coord1, t.coord2, t.byte1, t.byte2, t.byte3, t.byte4, t.word1, t.dword1,
         t.word2, t.dword2, t.word3, t.word4));
 }
+void setZone(const char *tz) {  // null: no TZ, the system's zone
+#if defined(_WIN32)
+    _putenv_s("TZ", tz ? tz : ""), _tzset();  // an empty value removes TZ
+#else
+    tz ? setenv("TZ", tz, 1) : unsetenv("TZ"), tzset();
+#endif
+}
 template <class F> void inZone(const char *tz, F fn) {  // runs fn with TZ set, then restores it
     const char *was = getenv("TZ");
     const std::string old = was ? was : "";
-    setenv("TZ", tz, 1), tzset(), fn();
-    was ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ"), tzset();
+    setZone(tz), fn();
+    setZone(was ? old.c_str() : nullptr);
 }
 int32_t utc(int y, int mo, int d, int h, int mi, int s) {
     tm t{};
     t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi, t.tm_sec = s;
+#if defined(_WIN32)
+    return int32_t(_mkgmtime(&t));
+#else
     return int32_t(timegm(&t));
+#endif
 }
 
 TEST(TransferHead, WrittenBytesSelectorsAndDateTime) {

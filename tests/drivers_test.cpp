@@ -57,9 +57,8 @@ protected:
     void SetUp() override {
         ++g_testsInProcess;
         KVS_Reset();
-        char name[] = "/tmp/cardfs_drivers_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = newTempDir("cardfs_drivers_");
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override {
         KVS_Reset();

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,9 +15,22 @@
 
 using Bytes = std::vector<uint8_t>;
 using Ints = std::vector<int>;
-using Longs = std::vector<long>;  // values of several fields, compared at once
+using Longs = std::vector<long long>;  // values of several fields, compared at once (64 bits on Windows too)
 using Read = std::pair<int32_t, Bytes>;  // status that ended the read, bytes read
 using Dev = std::unique_ptr<ramdev::RamDevice, void (*)(ramdev::RamDevice *)>;
+
+// A new, empty directory for one test's files under the system's temporary
+// directory; empty when none can be made.
+inline std::string newTempDir(const char *prefix) {
+    std::random_device seed;
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    for (int attempt = 0; !error && attempt < 100; ++attempt) {
+        const std::filesystem::path dir = base / (prefix + std::to_string(seed()));
+        if (std::filesystem::create_directory(dir, error)) return dir.string();
+    }
+    return "";
+}
 
 inline Bytes hex(const char *s) {
     Bytes b;

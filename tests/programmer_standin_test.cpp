@@ -40,9 +40,8 @@ class Standin : public ::testing::Test {
 protected:
     void SetUp() override {
         KVS_Reset();
-        char name[] = "/tmp/kvs_test_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = newTempDir("kvs_test_");
+        ASSERT_FALSE(dir.empty());
         ppi = object<CKvcPPI>(kKvcPPI);
         usb = object<CKvcUSB>(kKvcUSB);
         reader = object<CKvcUSBMMR>(kKvcUSBMMR);
@@ -300,6 +299,7 @@ TEST_F(Standin, TornWritesLandAPrefixAndPartOfOneByte) {
     for (uint32_t i = 0; i < n; ++i) old[i] = uint8_t(0xF0 | i), next[i] = uint8_t(old[i] & (0x5A + i));
     auto tear = [&](int32_t writes) {
         const std::string image = at(("torn" + std::to_string(writes) + ".img").c_str());
+        EXPECT_EQ(KVS_RemoveCartridge(0), -1);  // Windows keeps an open file's name until it is closed
         std::filesystem::remove(image);
         EXPECT_EQ(KVS_InsertCartridge(0, image.c_str(), KVS_FLASH_1M), -1);
         ppi->kvciSetCartridge(0);
