@@ -1,7 +1,9 @@
 # Sourced by the scripts of this repository: installs missing Debian packages.
 #
 #   ensure_packages cmake make g++ libgtest-dev ...
+#   ensure_packages --no-install-recommends wine wine64 ...
 #
+# An argument starting with "-" is passed to apt-get install as it is.
 # Packages already installed are left alone, so on a prepared machine this
 # costs one dpkg-query per package and never touches the network. Otherwise
 # it runs `apt-get update` once and `apt-get install -y` for what is missing,
@@ -23,18 +25,29 @@ package_installed() {
 }
 
 ensure_packages() {
-    local missing=() pkg
+    local missing=() options=() pkg
+    for pkg in "$@"; do
+        case "$pkg" in
+        -*) options+=("$pkg") ;;
+        esac
+    done
     if ! command -v dpkg-query >/dev/null 2>&1; then
         echo "cardfs: not a Debian system; make sure these are installed: $*" >&2
         return 0
     fi
     for pkg in "$@"; do
-        package_installed "$pkg" || missing+=("$pkg")
+        case "$pkg" in
+        -*) ;;
+        *) package_installed "$pkg" || missing+=("$pkg") ;;
+        esac
     done
     if [ "${#missing[@]}" -eq 0 ]; then
         return 0
     fi
     echo "cardfs: installing ${missing[*]}"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+    if [ -z "${CARDFS_APT_UPDATED:-}" ]; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get update
+        CARDFS_APT_UPDATED=1
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "${options[@]+"${options[@]}"}" "${missing[@]}"
 }

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# The test command: builds cardfs twice and runs the whole test suite on each
-# build with CTest.
-#   build/       plain build (tests, examples, benchmarks compiled)
-#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer build
-# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark first when
-# they are missing (Debian). Exits non-zero on any failure; the last line is
+# The test command: builds cardfs natively twice and for Windows twice, and
+# runs the tests of each build with CTest.
+#   build/                plain build (tests, examples, benchmarks compiled)
+#   build-asan/           AddressSanitizer + UndefinedBehaviorSanitizer build
+#   build-windows/        cardfs.dll as shipped (mingw-w64 cross-build): its
+#                         exports and imports checked, the C example hosts
+#                         run under Wine
+#   build-windows-tests/  the whole test suite for Windows, over the static
+#                         library and the KERNEL32 stand-in, run under Wine
+#                         one test per process
+# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, the
+# mingw-w64 cross compiler and Wine first when they are missing (Debian).
+# Exits non-zero on any failure, Wine unable to run included; the last line
+# is
 #   cardfs: N passed, M failed
 set -euo pipefail
 
@@ -12,6 +20,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/ensure-tools.sh
 source scripts/ensure-tools.sh
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev
+ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
 
 JOBS="$(nproc 2>/dev/null || echo 2)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
@@ -21,13 +30,41 @@ total_passed=0
 total_failed=0
 failures=()
 
+# A Windows build's programs run under Wine, in the prefix DIR/wine
+# (tests/windows/wine-run.sh). Every Wine program started while no other
+# runs in the prefix brings up Wine's services first, which takes seconds;
+# a command interpreter kept waiting on a pipe keeps them up for the whole
+# run. wine_stop ends it, and everything else of the prefix, by stopping
+# the prefix's wineserver.
+wine_prefix=""
+wine_start() {
+    wine_prefix="$1/wine"
+    if ! bash tests/windows/wine-run.sh "$wine_prefix" --check; then
+        wine_prefix=""
+        return 1
+    fi
+    exec 8> >(bash tests/windows/wine-run.sh "$wine_prefix" cmd.exe >/dev/null 2>&1)
+}
+wine_stop() {
+    [ -n "$wine_prefix" ] || return 0
+    exec 8>&-
+    WINEPREFIX="$(cd "$wine_prefix" && pwd)" wineserver -k 2>/dev/null || true
+    wine_prefix=""
+}
+trap wine_stop EXIT
+
 # run_suite LABEL DIR CMAKE-ARGS...
 run_suite() {
-    local label="$1" dir="$2"
+    local label="$1" dir="$2" windows=no arg
     shift 2
+    for arg in "$@"; do
+        case "$arg" in
+        -DCMAKE_TOOLCHAIN_FILE=*mingw*) windows=yes ;;
+        esac
+    done
     echo
     echo "==== cardfs: $label build in $dir/"
-    if ! cmake -S . -B "$dir" -DCARDFS_TESTS=ON "$@"; then
+    if ! cmake -S . -B "$dir" "$@"; then
         failures+=("$label: configure failed")
         return
     fi
@@ -35,8 +72,17 @@ run_suite() {
         failures+=("$label: build failed")
         return
     fi
+    if [ "$windows" = yes ] && ! wine_start "$dir"; then
+        # Nothing of this build can run: one failure stands for all of it.
+        failures+=("$label: Wine cannot run Windows programs on this machine (see above); its tests were not run")
+        total_failed=$((total_failed + 1))
+        return
+    fi
     local log="$dir/ctest.log" rc=0
     ctest --test-dir "$dir" --output-on-failure -j "$JOBS" 2>&1 | tee "$log" || rc=$?
+    if [ "$windows" = yes ]; then
+        wine_stop
+    fi
     local line failed total
     line="$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)"
     if [ -z "$line" ]; then
@@ -57,8 +103,13 @@ run_suite() {
     fi
 }
 
-run_suite plain build -DCARDFS_SANITIZE=OFF -DCARDFS_BENCH=ON
-run_suite "sanitizer (ASan+UBSan)" build-asan -DCARDFS_SANITIZE=ON -DCARDFS_BENCH=OFF
+run_suite plain build -DCARDFS_TESTS=ON -DCARDFS_SANITIZE=OFF -DCARDFS_BENCH=ON
+run_suite "sanitizer (ASan+UBSan)" build-asan -DCARDFS_TESTS=ON -DCARDFS_SANITIZE=ON -DCARDFS_BENCH=OFF
+windows=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCARDFS_BENCH=OFF)
+run_suite "Windows DLL (mingw-w64, Wine)" build-windows "${windows[@]}" \
+    -DCARDFS_TESTS=OFF -DCARDFS_KERNEL32_STANDIN=OFF
+run_suite "Windows tests (mingw-w64, Wine)" build-windows-tests "${windows[@]}" \
+    -DCARDFS_TESTS=ON -DCARDFS_KERNEL32_STANDIN=ON
 
 echo
 for f in "${failures[@]+"${failures[@]}"}"; do
