@@ -81,10 +81,14 @@ bool localHostTime(time_t t, struct tm *out);
 bool makeHostDirectory(const std::string &path);
 enum class HostEntry { None, File, Directory, Other };  // File: a regular file
 HostEntry hostEntryKind(const std::string &path);
-// The entry `name` (no wildcards) of `dir`, if it is a directory or a
-// regular file as asked: its name as stored, which differs from `name` in
-// case where the host's file names ignore case (Windows).
-bool findHostEntry(const std::string &dir, const std::string &name, bool wantDirectory, std::string &stored);
+// Whether `dir` has the entry `name` (no wildcards), a directory or a
+// regular file as asked, found as the host finds names: on Windows
+// without regard to case, and then `name` may differ from the name stored
+// in case, which storedHostName gives; two paths to one entry may differ
+// likewise, which sameHostPath allows for.
+bool hasHostEntry(const std::string &dir, const std::string &name, bool wantDirectory);
+std::string storedHostName(const std::string &dir, const std::string &name);
+bool sameHostPath(const std::string &a, const std::string &b);
 #if defined(_WIN32)
 constexpr bool kHostNamesIgnoreCase = true;
 #else

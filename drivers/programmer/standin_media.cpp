@@ -53,12 +53,12 @@ bool isFile(const std::string &path) { return hostEntryKind(path) == HostEntry::
 
 // The entry of `dir` whose name matches `pattern` (wildcards allowed) and
 // that is a directory or a regular file as asked, the name as written
-// exactly preferred; empty when there is none.
+// exactly preferred (on Windows the name as written for any case); empty
+// when there is none.
 std::string findEntry(const std::string &dir, const std::string &pattern, bool wantDirectory) {
     if (pattern.find_first_of("*?") == std::string::npos) {
-        std::string stored;
-        if (findHostEntry(dir, pattern, wantDirectory, stored)) return stored;
-        if (kHostNamesIgnoreCase) return "";  // the host has matched without regard to case
+        if (hasHostEntry(dir, pattern, wantDirectory)) return pattern;
+        if (kHostNamesIgnoreCase) return "";  // the host has looked without regard to case
     }
     std::string found;
     if (DIR *d = opendir(dir.c_str())) {
@@ -169,14 +169,14 @@ int32_t mediaFindFirst(const char *name, fd32_fs_lfnfind_t *found) {
     const std::string entry = findEntry(dir, last, false);
     struct stat st;
     if (entry.empty() || stat((dir + "/" + entry).c_str(), &st) != 0) return 0;
-    if (found) fillFound(found, entry, st);
+    if (found) fillFound(found, storedHostName(dir, entry), st);
     return 1;
 }
 
 int32_t mediaDelete(const char *name) {
     if (faultHolds(KVS_FAULT_DELETE) || powerIsOff()) return 0;
     const std::string path = existingFile(name);
-    if (path.empty() || (openFile.fd >= 0 && path == openFile.path)) return 0;  // an open file stays
+    if (path.empty() || (openFile.fd >= 0 && sameHostPath(path, openFile.path))) return 0;  // an open file stays
     return remove(path.c_str()) == 0 ? 1 : 0;
 }
 
