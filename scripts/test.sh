@@ -19,8 +19,10 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/ensure-tools.sh
 source scripts/ensure-tools.sh
+started=$SECONDS
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev
 ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
+echo "==== cardfs: tools ready after $((SECONDS - started)) s"
 
 JOBS="$(nproc 2>/dev/null || echo 2)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
@@ -64,6 +66,7 @@ run_suite() {
     done
     echo
     echo "==== cardfs: $label build in $dir/"
+    local build_start=$SECONDS test_start
     if ! cmake -S . -B "$dir" "$@"; then
         failures+=("$label: configure failed")
         return
@@ -72,6 +75,7 @@ run_suite() {
         failures+=("$label: build failed")
         return
     fi
+    test_start=$SECONDS
     if [ "$windows" = yes ] && ! wine_start "$dir"; then
         # Nothing of this build can run: one failure stands for all of it.
         failures+=("$label: Wine cannot run Windows programs on this machine (see above); its tests were not run")
@@ -97,7 +101,8 @@ run_suite() {
     total="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")"
     total_passed=$((total_passed + total - failed))
     total_failed=$((total_failed + failed))
-    echo "==== cardfs: $label build: $((total - failed)) of $total tests passed"
+    echo "==== cardfs: $label build: $((total - failed)) of $total tests passed" \
+        "(build $((test_start - build_start)) s, tests $((SECONDS - test_start)) s)"
     if [ "$failed" -ne 0 ] || [ "$rc" -ne 0 ]; then
         failures+=("$label: $failed of $total tests failed (ctest exit $rc)")
     fi

@@ -13,7 +13,8 @@
 # cannot start.
 #
 # CMake uses this as the cross-compiling emulator of the Windows build, so
-# `ctest` runs every Windows test through it.
+# `ctest` runs every Windows test through it. CARDFS_WINE names another
+# Wine to use than the first wine (or wine64) on PATH.
 set -uo pipefail
 
 if [ "$#" -lt 2 ]; then
@@ -28,7 +29,11 @@ if [ -z "$wine" ]; then
     wine="$(command -v wine || command -v wine64 || true)"
 fi
 if [ -z "$wine" ] || ! [ -x "$wine" ]; then
-    echo "cardfs: Wine is not installed (no wine or wine64 on PATH): cannot run Windows programs" >&2
+    if [ -n "${CARDFS_WINE:-}" ]; then
+        echo "cardfs: CARDFS_WINE=$CARDFS_WINE is not a program: cannot run Windows programs" >&2
+    else
+        echo "cardfs: Wine is not installed (no wine or wine64 on PATH): cannot run Windows programs" >&2
+    fi
     exit 125
 fi
 
