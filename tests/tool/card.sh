@@ -62,6 +62,8 @@ same "other card" "NAME     EXT       SIZE BLOCKS" "$(cardfs ls --card other)"
 # The progress bar: on a terminal only, and not with --quiet.
 bar="$(script -qec "$TOOL put data.bin BAR.001" /dev/null)"
 contains "progress on a terminal" "put BAR.001 [##############################] 100%" "$bar"
+contains "format on a terminal" "format [##############################] 100%" \
+    "$(script -qec "$TOOL --card third format THIRD" /dev/null)"
 quiet="$(script -qec "$TOOL --quiet put data.bin BAR.002" /dev/null)"
 same "--quiet on a terminal" "" "$quiet"
 same "no terminal: nothing on stderr" "" "$(cardfs put data.bin BAR.003 2>&1 >/dev/null)"
