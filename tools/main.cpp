@@ -34,7 +34,7 @@ void addMediaOptions(CLI::App &app, MediaOptions &media) {
 
 int run(int argc, char **argv) {
     CLI::App app{"cardfs: look inside cardfs media (cards, cartridges, diskette images) and move files", "cardfs"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
     app.fallthrough();  // media options may follow the verb too
     MediaOptions media;
     bool quietFlag = false;
@@ -50,6 +50,10 @@ int run(int argc, char **argv) {
         return app.exit(success);
     } catch (const CLI::ParseError &error) {
         std::fprintf(stderr, "cardfs: %s (cardfs --help tells more)\n", error.what());
+        return 2;
+    }
+    if (app.get_subcommands().empty()) {
+        std::fprintf(stderr, "cardfs: a verb is required (cardfs --help lists them)\n");
         return 2;
     }
     if ((!media.cartridge.empty() || !media.flashCard.empty()) == media.chip.empty())

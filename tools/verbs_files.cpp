@@ -93,7 +93,7 @@ int put(const MediaOptions &media, const std::string &local, std::string name) {
     writeFile(name, data, [&](uint64_t done) { progress.update(done); });
     progress.finish();
     say("wrote " + name + ": " + std::to_string(data.size()) + " bytes, " + std::to_string(blocksFor(data.size())) +
-        " blocks");
+        " block(s)");
     return 0;
 }
 

@@ -3,7 +3,8 @@
 source "$(dirname "$0")/lib.sh"
 
 # The command line: status 2.
-fails 2 "cardfs: A subcommand is required (cardfs --help tells more)" cardfs
+fails 2 "cardfs: a verb is required (cardfs --help lists them)" cardfs
+fails 2 "cardfs: The following argument was not expected: frob (cardfs --help tells more)" cardfs frob
 fails 2 "cardfs: NAME is required (cardfs --help tells more)" cardfs get
 fails 2 "cardfs: --slot requires --cartridge (cardfs --help tells more)" cardfs --slot 1 ls
 contains "help of a verb" "Usage: cardfs put [OPTIONS] LOCAL [NAME]" "$(cardfs put --help)"
