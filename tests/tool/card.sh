@@ -28,12 +28,20 @@ fails 1 "cardfs: local file exists: back.bin (--force replaces it)" cardfs get D
 ok cardfs get --force NOTES.007 back.bin
 cmp -s NOTES.007 back.bin || problem "get --force: other bytes"
 fails 1 "cardfs: file exists: data.001" cardfs put NOTES.007 data.001
+: >EMPTY.001
+ok cardfs put EMPTY.001
+rm EMPTY.001
+ok cardfs get empty.1  # the local name is the card's, as the directory has it
+[ -f EMPTY.001 ] && [ ! -s EMPTY.001 ] || problem "get empty.1: no empty EMPTY.001"
 
 # Sizes and blocks as read back: 100000 bytes take 197 blocks of 510 data
-# bytes; a fresh process allocates from the first data sector, block 256.
+# bytes, an empty file one; a fresh process allocates from the first data
+# sector, block 256.
 same "ls -l" "NAME     EXT       SIZE BLOCKS  FIRST ENTRY
 DATA     001     100000    197    256     1
-NOTES    007         12      1    453     2" "$(cardfs ls -l)"
+NOTES    007         12      1    453     2
+EMPTY    001          0      1    454     3" "$(cardfs ls -l)"
+ok cardfs rm EMPTY.001
 same "dump" "00000000  68 65 6c 6c 6f 2c 20 63  61 72 64 0a              |hello, card.|
 0000000c" "$(cardfs dump NOTES.007)"
 
@@ -49,10 +57,11 @@ fails 1 "cardfs: file exists: notes.7" cardfs mv DATA.002 notes.7
 fails 1 "cardfs: no such file: DATA.001" cardfs mv DATA.001 DATA.003
 ok cardfs rm DATA.002
 fails 1 "cardfs: no such file: DATA.002" cardfs rm DATA.002
-# Sectors hold 128 blocks: DATA took sector 2 and 69 blocks of sector 3.
+# Sectors hold 128 blocks: DATA took sector 2 and 69 blocks of sector 3,
+# NOTES the next block and EMPTY the one after.
 same "check after rm" "sector 2: 0 in use, 128 released, 0 free
-sector 3: 1 in use, 69 released, 58 free
-197 released blocks, 12 free sectors (one is kept as the spare)
+sector 3: 1 in use, 70 released, 57 free
+198 released blocks, 12 free sectors (one is kept as the spare)
 clean: 1 file(s), 1 block(s) in files" "$(cardfs check)"
 
 # Another card directory is another medium.

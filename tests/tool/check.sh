@@ -56,4 +56,18 @@ damaged 18 '\x02\x00'  # A.001 starts in the map block
 problems 2 "problem: A.001: block 2 lies outside the data area
 problem: block 3 is marked in use but belongs to no file"
 
+# On flash the system area moves at every update; info names the map
+# block (two bits a block: 11 in use, 10 released). A.001 lies in block 256.
+ok cardfs format FLASH
+ok cardfs put a.bin A.001
+map="$(cardfs info | sed -n 's/.*map in block \([0-9]*\),.*/\1/p')"
+same "map block after one update" 33 "$map"
+printf '\x02' | dd of=card/USERIMG.BIN bs=1 seek=$((map * 512 + 64)) conv=notrunc status=none
+cp card/USERIMG.BIN before.bin
+same "flash check" "sector 2: 0 in use, 1 released, 127 free
+1 released blocks, 13 free sectors (one is kept as the spare)
+problem: block 256 of A.001 is marked released" "$(cardfs check 2>err.txt)"
+same "flash check message" "cardfs: 1 problems found on the card ./card" "$(cat err.txt)"
+cmp -s card/USERIMG.BIN before.bin || problem "check changed the card image"
+
 finish

@@ -65,8 +65,16 @@ printf '%s\n1,2,,,,,,,,,,\n' "$header" >good.csv
 fails 1 "cardfs: file exists: hello.001" cardfs import-track good.csv hello.001
 same "nothing written" "HELLO.001 CUT.001 TAGS.001" "$(cardfs ls | tail -n +2 | awk '{print $1 "." $2}' | xargs)"
 
+# A full directory: a diskette has 63 entries for files.
+ok cardfs --disk full.img format FULL
+for i in $(seq 63); do cardfs --disk full.img -q put hello.txt "F$i.001" || problem "put F$i.001"; done
+fails 1 "cardfs: directory full: F64.001" cardfs --disk full.img put hello.txt F64.001
+same "files on the full diskette" 63 "$(cardfs --disk full.img ls | tail -n +2 | wc -l)"
+
 # A medium that is not there or cannot be used.
 fails 1 "cardfs: no volume: the card blank (format it with: cardfs format LABEL)" cardfs --card blank ls
+cp full.img d.img
+printf 'XXXX' | dd of=d.img conv=notrunc status=none
 fails 1 "cardfs: no volume: the diskette d.img (format it with: cardfs format LABEL)" cardfs --disk d.img check
 head -c 524288 /dev/zero | tr '\0' '\377' >foreign.img
 printf '\xff\x41\xff\x41' | dd of=foreign.img conv=notrunc status=none
