@@ -1,44 +1,57 @@
 #!/usr/bin/env bash
-# The main job: builds cardfs and its example host programs, then runs
-# each twice in ./demo/. hello_card keeps a 1.44 MB diskette image,
-# demo/hello_card.img; card_dir keeps its volume in the card image file of
-# a memory card in the media reader, simulated by the directory demo/card.
-# The first run of each starts from nothing and formats, the second mounts
-# the volume the first one left.
+# The main job: builds cardfs, its command-line tool tools/cardfs and the
+# example host programs, then shows them working in ./demo/.
+#   1. The example hosts, briefly, in demo/hosts/: hello_card formats a
+#      1.44 MB diskette image and then mounts it; card_dir formats the card
+#      demo/hosts/card and then adds a file to it.
+#   2. The tool in demo/, on its default medium, the card ./card (the
+#      directory demo/card, its volume in the card image USERIMG.BIN):
+#      it formats the card when it holds no volume, writes a track file
+#      from examples/sample_track.csv, lists the card and prints the
+#      track back.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/ensure-tools.sh
 source scripts/ensure-tools.sh
-ensure_packages cmake make g++
+ensure_packages cmake make g++ libcli11-dev nlohmann-json3-dev
 
 JOBS="$(nproc 2>/dev/null || echo 2)"
-echo "==== building cardfs and examples/hello_card, examples/card_dir in build-example/"
+echo "==== building cardfs, tools/cardfs, examples/hello_card and examples/card_dir in build-example/"
 cmake -S . -B build-example -DCARDFS_TESTS=OFF -DCARDFS_BENCH=OFF -DCARDFS_SANITIZE=OFF
-cmake --build build-example -j "$JOBS" --target hello_card card_dir
+cmake --build build-example -j "$JOBS" --target cardfs_tool hello_card card_dir
 
-program="$PWD/build-example/examples/hello_card"
-card_dir="$PWD/build-example/examples/card_dir"
-mkdir -p demo
+build="$PWD/build-example"
+rm -rf demo/hosts demo/card
+mkdir -p demo/hosts
+
+echo
+echo "==== the example hosts in demo/hosts/, each run twice: formatting, then mounting"
+(
+    cd demo/hosts
+    "$build/examples/hello_card" >/dev/null
+    "$build/examples/hello_card" | tail -n 1
+    "$build/examples/card_dir" >/dev/null
+    "$build/examples/card_dir" | tail -n 1
+)
+
+# show COMMAND...: prints the command as typed in demo/, then runs it.
+cardfs() { "$build/tools/cardfs" "$@"; }
+show() {
+    echo
+    echo "\$ cardfs $*"
+    cardfs "$@"
+}
+
+echo
+echo "==== the tool in demo/, on the card ./card"
 cd demo
-rm -rf hello_card.img card
-
+if ! cardfs info >/dev/null 2>&1; then
+    echo "(the card holds no volume yet)"
+    show format DEMO
+fi
+show import-track ../examples/sample_track.csv TRACK.001
+show ls -l
+show track TRACK.001
 echo
-echo "==== run 1 in demo/: no image yet, hello_card creates and formats it"
-"$program"
-echo
-echo "==== run 2 in demo/: the volume is there, hello_card mounts it and replaces its file"
-"$program"
-echo
-echo "==== the diskette image:"
-ls -l hello_card.img
-echo
-echo "==== card_dir run 1 in demo/: the card demo/card is blank, card_dir formats it"
-"$card_dir"
-echo
-echo "==== card_dir run 2 in demo/: the image is there, card_dir mounts it and adds a file"
-"$card_dir"
-echo
-echo "==== the card image:"
-ls -l card/USERIMG.BIN
 echo "run-example: done"

@@ -9,8 +9,11 @@
 #   build-windows-tests/  the whole test suite for Windows, over the static
 #                         library and the KERNEL32 stand-in, run under Wine
 #                         one test per process
-# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, the
-# mingw-w64 cross compiler and Wine first when they are missing (Debian).
+# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, CLI11
+# and nlohmann-json for the tool tools/cardfs, python3 and script (bsdutils)
+# for the tool's tests, the mingw-w64 cross compiler and Wine first when
+# they are missing (Debian). The tool and its tests (tests/tool/) are part
+# of the plain and sanitizer builds; the Windows builds leave the tool out.
 # Exits non-zero on any failure, Wine unable to run included; the last line
 # is
 #   cardfs: N passed, M failed
@@ -21,6 +24,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/ensure-tools.sh
 started=$SECONDS
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev
+ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils
 ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
 echo "==== cardfs: tools ready after $((SECONDS - started)) s"
 
