@@ -30,6 +30,14 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 soname="$(objdump -p "$prefix/lib/libcardfs.so" | awk '/SONAME/ {print $2}')"
 [ "$soname" = "libcardfs.so.0" ] || fail "SONAME is '$soname', not libcardfs.so.0"
 
+step "the installed tool runs from the prefix"
+if [ -x "$build/tools/cardfs" ]; then
+    [ -x "$prefix/bin/cardfs" ] || fail "bin/cardfs not installed"
+    mkdir -p "$work/run-tool"
+    (cd "$work/run-tool" && "$prefix/bin/cardfs" -q format TOOL && "$prefix/bin/cardfs" ls >/dev/null) ||
+        fail "the installed cardfs does not run"
+fi
+
 step "examples/ built with find_package(cardfs)"
 cmake -S "$src/examples" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake-host" >/dev/null
