@@ -24,7 +24,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/ensure-tools.sh
 started=$SECONDS
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev
-ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils
+ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils libfuse3-dev fuse3 pkg-config dpkg-dev file
 ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
 echo "==== cardfs: tools ready after $((SECONDS - started)) s"
 

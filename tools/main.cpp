@@ -44,6 +44,9 @@ int run(int argc, char **argv) {
     addVolumeVerbs(app, media, verbs);
     addFileVerbs(app, media, verbs);
     addRecordVerbs(app, media, verbs);
+#ifdef CARDFS_TOOL_MOUNT
+    addMountVerbs(app, media, verbs);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success &success) {

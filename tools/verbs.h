@@ -18,6 +18,7 @@ using Verbs = std::map<const CLI::App *, Run>;
 void addVolumeVerbs(CLI::App &app, const MediaOptions &media, Verbs &verbs);  // format, info, check
 void addFileVerbs(CLI::App &app, const MediaOptions &media, Verbs &verbs);    // ls, put, get, cat, rm, mv, dump
 void addRecordVerbs(CLI::App &app, const MediaOptions &media, Verbs &verbs);  // mer, track, import-*, tags, raw
+void addMountVerbs(CLI::App &app, const MediaOptions &media, Verbs &verbs);   // mount (with libfuse3)
 
 // Prints a line on standard output unless --quiet.
 void say(const std::string &line);
