@@ -10,6 +10,14 @@
 #include "device/invariant.h"
 #include "device/layout.h"
 
+// A function off the hot path: refusals and block changes behind a call
+// that is taken rarely, so that the common case stays a few instructions.
+#if defined(__GNUC__)
+#define CARDFS_OUT_OF_LINE __attribute__((noinline, cold))
+#else
+#define CARDFS_OUT_OF_LINE
+#endif
+
 namespace cardfs {
 
 constexpr int16_t kOk = -1;

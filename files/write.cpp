@@ -97,6 +97,12 @@ int16_t open_for_writing(int16_t h, const char *name) {
     return kOk;
 }
 
+// FS_Putc beyond its common case: refusals, odd states and block changes.
+CARDFS_OUT_OF_LINE int16_t putc_slow(int16_t c, int16_t handle) {
+    const uint8_t byte = uint8_t(c);
+    return FS_WriteFileEx(handle, &byte, 1);
+}
+
 }  // namespace
 }  // namespace cardfs
 
@@ -139,9 +145,17 @@ extern "C" CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer,
     return store(kOk);
 }
 
+// The common case stores the byte at once: the file open for writing, with
+// room left in its block.
 extern "C" CARDFS_API int16_t FS_Putc(int16_t c, int16_t handle) {
-    uint8_t byte = uint8_t(c);
-    return FS_WriteFileEx(handle, &byte, 1);
+    if (g_files.writers != 0 && handle == g_files.writer && handle >= 0 && handle < kRecords) {
+        FileInfo &r = g_files.records[handle];
+        if (r.device != nullptr && r.position >= layout::kLinkSize && r.position < r.device->blockSize) {
+            r.buffer[r.position++] = uint8_t(c);
+            return store(kOk);
+        }
+    }
+    return putc_slow(c, handle);
 }
 
 extern "C" CARDFS_API int16_t FS_Puts(const char *text, int16_t handle) {

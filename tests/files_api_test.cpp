@@ -89,6 +89,49 @@ TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
     }
 }
 
+// FS_Putc and FS_Getc handle a byte inside the current block on a short path; block ends, a position a
+// host damaged through FS_FileInfo and the status variable go as on the long one.
+TEST(FilesData, ByteCallsAtBlockEndsAndDamagedPositions) {
+    Dev d = mounted(makeDiskette());
+    const Bytes content = pattern(3 * 510 + 1, 5);
+    FS_OpenR("none.1");  // leaves -4 pending
+    const int16_t w = FS_OpenW("bytes.1");
+    for (size_t i = 0; i < content.size(); i++) {
+        ASSERT_EQ(FS_Putc(content[i], w), -1) << i;
+        EXPECT_EQ(d->count.of(Op::Write), i / 510) << "a full block goes out with the first byte for the next";
+    }
+    EXPECT_EQ(GetErrno(), -1);
+    FileInfo *fi = FS_FileInfo(w);
+    for (int16_t odd : {int16_t{1}, int16_t{513}}) {
+        const int16_t was = fi->position;
+        fi->position = odd;
+        EXPECT_EQ(FS_Putc('x', w), -10) << odd;
+        EXPECT_EQ(GetErrno(), -10) << odd;
+        fi->position = was;
+    }
+    ASSERT_EQ(FS_CloseW(w), -1);
+    const int16_t r = FS_OpenR("bytes.1");
+    fi = FS_FileInfo(r);
+    EXPECT_EQ(FS_OpenR("none.1"), -4);
+    d->resetCounters();
+    for (size_t i = 0; i < 600; i++) ASSERT_EQ(FS_Getc(r), content[i]) << i;
+    EXPECT_EQ(GetErrno(), -4) << "a byte read leaves the status variable alone";
+    EXPECT_EQ(d->count.of(Op::Read), 1u);
+    const struct { int16_t position, limit; } odd[] = {{-1, 512}, {10, 1025}, {513, 512}};
+    for (auto &o : odd) {
+        const int16_t position = fi->position, limit = fi->limit;
+        fi->position = o.position, fi->limit = o.limit;
+        EXPECT_EQ(FS_Getc(r), -1) << o.position << " " << o.limit;
+        EXPECT_EQ(GetErrno(), -10) << o.position << " " << o.limit;
+        fi->position = position, fi->limit = limit;
+    }
+    fi->position = fi->limit;  // skips the rest of the second block
+    EXPECT_EQ(FS_Getc(r), content[1020]);
+    EXPECT_EQ(readAll(r), ok(Bytes(content.begin() + 1021, content.end())));
+    EXPECT_EQ(FS_Getc(r), -1) << "closed";
+    EXPECT_EQ(GetErrno(), -1) << "a closed handle leaves the status alone";
+}
+
 TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     Dev d = mounted(makeDiskette());
     const Bytes content = pattern(3 * 510 - 5, 4);
