@@ -1,7 +1,9 @@
 // Byte-order hooks. Media keep integers least significant byte first; each
 // hook composes the value from its bytes in that order, so on the
 // little-endian hosts the library runs on each is an identity, applied at
-// every point where a value crosses between memory and medium.
+// every point where a value crosses between memory and medium. The entry
+// words of directory blocks go through the internal form of EncDecINT,
+// which files_internal.h keeps as the no-op it amounts to.
 #include <string.h>
 
 #include "files/files_internal.h"
@@ -11,23 +13,7 @@ namespace {
 
 uint16_t enc_dec_int(uint16_t value) { return uint16_t((value >> 8) * 256 + (value & 0xFF)); }
 
-// Converts the four words of every 16-byte entry (offsets 0, 2, 12, 14).
-void convert_entries(uint8_t *block, int32_t blockSize) {
-    for (int32_t e = 0; e + layout::kEntrySize <= blockSize; e += layout::kEntrySize) {
-        for (int w : layout::kEntryWords) {
-            uint16_t v;
-            memcpy(&v, block + e + w, 2);
-            v = enc_dec_int(v);
-            memcpy(block + e + w, &v, 2);
-        }
-    }
-}
-
 }  // namespace
-
-void dir_block_to_host(uint8_t *block, int32_t blockSize) { convert_entries(block, blockSize); }
-void dir_block_to_medium(uint8_t *block, int32_t blockSize) { convert_entries(block, blockSize); }
-
 }  // namespace cardfs
 
 extern "C" CARDFS_API uint16_t EncDecINT(uint16_t value) { return cardfs::enc_dec_int(value); }

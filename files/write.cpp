@@ -20,9 +20,7 @@ FileInfo *writer_record(int16_t handle) {
 int16_t claim_entry(FileInfo *r, const ParsedName &name) {
     int16_t st = FS_OpenDir(r->device, &r->scan);
     if (st != kOk) return st;
-    do {
-        if (FS_ReadDir(&r->scan) != kOk) return CARDFS_E_DIR_FULL;
-    } while (r->scan.entry->extension != 0);
+    if (find_free_entry(&r->scan) != kOk) return CARDFS_E_DIR_FULL;
     memcpy(r->scan.entry->name, name.name, 8);
     r->scan.entry->extension = uint16_t(name.extension | kOpenForWriting);
     return kOk;

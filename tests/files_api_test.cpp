@@ -62,6 +62,34 @@ TEST(FilesDirectory, ScanAndNames) {
     EXPECT_EQ(recordsInUse(), 0);
 }
 
+// Lookups and counts step through the entries of a block without a call per entry and end where
+// FS_ReadDir would; names match without regard to case, and only the letters fold.
+TEST(FilesDirectory, LookupsAcrossDirectoryBlocksAndCaseFolding) {
+    Dev d = mounted(makeDiskette());
+    for (int i = 1; i <= 33; i++) ASSERT_EQ(writeFile("n" + std::to_string(i) + ".1", {uint8_t(i)}), -1);
+    EXPECT_EQ(readBack("N31.1"), ok({31})) << "the last entry of the first block";
+    EXPECT_EQ(readBack("N32.1"), ok({32})) << "the first entry of the second block";
+    EXPECT_EQ(readBack("n33.1"), ok({33}));
+    DirScan counted, stepped;
+    EXPECT_EQ(FS_FilesPresent(&counted), 33);
+    EXPECT_EQ(GetErrno(), -4);
+    int files = 0;
+    ASSERT_EQ(FS_OpenDir(nullptr, &stepped), -1);
+    while (FS_ReadDir(&stepped) == -1) files += stepped.entry->extension != 0;
+    EXPECT_EQ(files, 33);
+    auto at = [](const DirScan &s) { return std::make_tuple(s.currentBlock, s.entryIndex, (const uint8_t *)s.entry - s.block); };
+    EXPECT_EQ(at(counted), at(stepped));
+    const char *pairs[][2] = {{"@x.1", "`x.1"}, {"[x.1", "{x.1"}, {"\xC1x.1", "\xE1x.1"}, {"Zx.1", "zX.1"}, {"Ax.1", "aX.1"}};
+    for (auto &p : pairs) {
+        ASSERT_EQ(writeFile(p[0], {7}), -1) << p[0];
+        const bool letters = p[0][0] == 'Z' || p[0][0] == 'A';
+        EXPECT_EQ(FS_OpenW(p[1]), letters ? -5 : 0) << p[1];
+        if (!letters) {
+            EXPECT_EQ(FS_CloseW(0), -1);
+        }
+    }
+}
+
 // Each block holds a link word and blockSize - 2 data bytes; the last block's link word has bit 15 set
 // and counts the bytes in use, link word included, and the rest of that block is zero.
 TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
