@@ -115,14 +115,14 @@ int16_t put_byte_field(int16_t handle, uint16_t value) {
 
 int16_t put_int_field(int16_t handle, uint16_t value) {
     if (value == 0xFFFF) return put_bytes(handle, kAbsent, 1);
-    uint16_t v = EncDecINT(value);
+    uint16_t v = enc_dec_int(value);
     const uint8_t field[3] = {2, uint8_t(v), uint8_t(v >> 8)};
     return put_bytes(handle, field, 3);
 }
 
 int16_t put_dword_field(int16_t handle, uint32_t value) {
     if (value == 0xFFFFFFFF) return put_bytes(handle, kAbsent, 1);
-    uint32_t v = EncDecDWORD(value);
+    uint32_t v = enc_dec_dword(value);
     const uint8_t field[5] = {4, uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     return put_bytes(handle, field, 5);
 }

@@ -53,15 +53,6 @@ int16_t scan_until(DirScan *scan, Found found) {
 
 }  // namespace
 
-DirEntry *scan_entry(DirScan *scan) {
-    uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
-    uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
-    if (at >= base && at < base + sizeof scan->block && (at - base) % layout::kEntrySize == 0) return scan->entry;
-    constexpr int32_t kLast = layout::kMaxEntriesPerBlock - 1;
-    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > kLast ? kLast : scan->entryIndex);
-    return reinterpret_cast<DirEntry *>(scan->block + index * layout::kEntrySize);
-}
-
 int16_t find_entry(DeviceDescriptor *d, const char name[8], uint16_t extension, DirScan *scan) {
     int16_t st = FS_OpenDir(d, scan);
     if (st != kOk) return st;

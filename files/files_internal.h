@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "files/byte_order.h"
 #include "volume/volume_internal.h"
 
 namespace cardfs {
@@ -52,19 +53,17 @@ inline uint64_t folded_name(const char name[8]) {
     return v | (atLeastA & ~aboveZ & ~v & kHigh) >> 2;
 }
 
-// ---- byte order of directory blocks ----
-// The words of every entry pass through the internal form of EncDecINT
-// when a directory block is read and around its write. That hook composes
-// a word from its own bytes, (v >> 8) * 256 + (v & 0xFF), which is v for
-// every v: converting a block changes no byte. The conversion points stay
-// where the format puts them and cost nothing.
-inline void dir_block_to_host(uint8_t *, int32_t) {}
-inline void dir_block_to_medium(uint8_t *, int32_t) {}
-
 // ---- directory (directory.cpp, writeback.cpp) ----
 // The entry the scan stands on (inside its block), recomputed from
 // entryIndex so that a damaged scan cannot point outside the block.
-DirEntry *scan_entry(DirScan *scan);
+inline DirEntry *scan_entry(DirScan *scan) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
+    uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
+    if (at >= base && at < base + sizeof scan->block && (at - base) % layout::kEntrySize == 0) return scan->entry;
+    constexpr int32_t kLast = layout::kMaxEntriesPerBlock - 1;
+    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > kLast ? kLast : scan->entryIndex);
+    return reinterpret_cast<DirEntry *>(scan->block + index * layout::kEntrySize);
+}
 // Finds name.extension through scan; -1 with the scan on the entry, -4
 // when there is no such file, or the status that ended the scan.
 [[nodiscard]] int16_t find_entry(DeviceDescriptor *device, const char name[8], uint16_t extension, DirScan *scan);

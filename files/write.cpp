@@ -34,13 +34,13 @@ int16_t next_block(FileInfo *r) {
     if (int16_t st = allocate_block(d, &block); st != kOk) return st;
     set_link_word(r, uint16_t(block));
     uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
-    DecodeFileBuffer(link);
+    decode_file_buffer(link);
     int16_t st = dev_write(d, r->bufferBlock, r->buffer);
     if (st != kOk) {
         release_block(d, block);
         return st;
     }
-    EncodeFileBuffer(link);
+    encode_file_buffer(link);
     scan_entry(&r->scan)->blockCount++;
     r->blocksDone++;
     r->bufferBlock = uint16_t(block);
@@ -54,9 +54,9 @@ int16_t write_last_block(FileInfo *r) {
     set_link_word(r, uint16_t(kLastBlock + r->position));
     memset(r->buffer + r->position, 0, size_t(d->blockSize - r->position));
     uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
-    DecodeFileBuffer(link);
+    decode_file_buffer(link);
     int16_t st = dev_write(d, r->bufferBlock, r->buffer);
-    EncodeFileBuffer(link);
+    encode_file_buffer(link);
     return st;
 }
 

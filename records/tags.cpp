@@ -36,7 +36,7 @@ int16_t save_tag(int16_t handle, const TagRecord *tag, uint8_t kind, uint32_t va
     TagInfo t = tag_row(tag->tagNumber);
     bool kindOk = kind == kFloat ? t.tagType == kFloat : (t.tagType & ~kSigned) == kind;
     if (!kindOk || !FS_CheckTagRange(tag->tagNumber, value)) return CARDFS_E_RANGE;
-    uint16_t number = EncDecINT(tag->tagNumber);
+    uint16_t number = enc_dec_int(tag->tagNumber);
     const uint8_t bytes[6] = {uint8_t(number), uint8_t(number >> 8), uint8_t(value),
                               uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
     return put_bytes(handle, bytes, 2 + size);
@@ -76,11 +76,11 @@ extern "C" CARDFS_API int16_t FS_SaveByteTag(int16_t handle, TagRecord *tag) {
 }
 
 extern "C" CARDFS_API int16_t FS_SaveWordTag(int16_t handle, TagRecord *tag) {
-    return save_tag(handle, tag, kWord, tag ? EncDecINT(uint16_t(tag->tagValue)) : 0, 2);
+    return save_tag(handle, tag, kWord, tag ? enc_dec_int(uint16_t(tag->tagValue)) : 0, 2);
 }
 
 extern "C" CARDFS_API int16_t FS_SaveLongTag(int16_t handle, TagRecord *tag) {
-    return save_tag(handle, tag, kLong, tag ? EncDecDWORD(tag->tagValue) : 0, 4);
+    return save_tag(handle, tag, kLong, tag ? enc_dec_dword(tag->tagValue) : 0, 4);
 }
 
 extern "C" CARDFS_API int16_t FS_SaveFloatTag(int16_t handle, TagRecord *tag) {
