@@ -94,14 +94,15 @@ extern "C" CARDFS_API int16_t FS_SaveEndTag(int16_t handle) {
 
 extern "C" CARDFS_API int16_t FS_ReadTag(int16_t handle, TagRecord *tag) {
     if (tag == nullptr) return CARDFS_E_ARGUMENT;
-    uint8_t bytes[4];
-    int16_t st = FS_ReadFile(handle, bytes, 2);
+    // The number goes into the record as read, low byte first: a number cut
+    // short by the end of the file keeps the byte that was there.
+    int16_t st = FS_ReadFile(handle, &tag->tagNumber, 2);
     if (st != kOk) return st;
-    tag->tagNumber = uint16_t(bytes[0] | bytes[1] << 8);
     if (tag->tagNumber == CARDFS_TAG_END) return CARDFS_R_NO_RECORD;
     if (tag->tagNumber >= CARDFS_TAG_COUNT) return CARDFS_E_RANGE;
     int32_t size = value_size(tag_row(tag->tagNumber).tagType);
     if (size == 0) return CARDFS_E_RANGE;
+    uint8_t bytes[4];
     if ((st = FS_ReadFile(handle, bytes, int16_t(size))) != kOk) return st;
     for (int32_t i = 0; i < size; i++)
         tag->tagValue = (tag->tagValue & ~(uint32_t(0xFF) << (8 * i))) | uint32_t(bytes[i]) << (8 * i);
