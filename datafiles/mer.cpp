@@ -108,9 +108,10 @@ int16_t read_stamp(const FieldReader &in, MERStructure *mer, struct tm *kept, bo
     const int16_t st = check_field(in, length);
     if (st != 0 || length == 0) return st;
     if (length != 4) return kFieldLength;
-    uint8_t d[4] = {0, 0, 0, 0};
-    // A byte that cannot be read stays pending for the next field's check.
-    (void)FS_ReadFile(in.handle, d, 4);
+    // Four byte reads without checks: a byte past the end is the reader's
+    // -1 (0xFF), and a failure stays pending for the next field's check.
+    uint8_t d[4];
+    for (uint8_t &b : d) b = uint8_t(read_byte(in.handle));
     decode_stamp(d, mer, kept, present);
     return 0;
 }

@@ -156,6 +156,23 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         });
 }
 
+// A record that ends inside its four stamp bytes: each missing byte is what the byte reader gives
+// past the end, -1, that is 0xFF.
+TEST(MerFiles, StampBytesPastTheEndAreFF) {
+    Vol v;
+    const Bytes before = head(0xC0, 0x20) + "00 00 00 01 00 00 00 02" + zeros(6);
+    struct { const char *stamp; int32_t time; } cases[] = {
+        {"04 0F 55", utc(1995, 5, 15, 31, 63, 0)},  // W = 0xFFFF: hour 31, minute 63
+        {"04 0F", utc(2005, 15, 15, 31, 63, 0)}};   // and month 15, year nibble 15
+    for (auto &c : cases) inZone("UTC", [&] {
+        In in(v.put(before + c.stamp));
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        EXPECT_EQ(C2P_LoadFileOfMER(in.h, &m), -57) << c.stamp;
+        EXPECT_EQ(m.time, c.time) << c.stamp;
+    });
+}
+
 // Undeclared, the layout is decided per record; declared, it overrides the decision.
 TEST(MerFiles, TextLayoutDecisionAndMalformedRecords) {
     Vol v;
