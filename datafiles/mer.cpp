@@ -93,12 +93,13 @@ void decode_stamp(const uint8_t d[4], MERStructure *mer, struct tm *kept, bool *
         mer->time = 0;
         return;
     }
-    memset(kept, 0, sizeof *kept);
+    memset(kept, 0, sizeof *kept);  // no daylight saving
     kept->tm_year = yearNibble + 90;
     kept->tm_mon = month - 1;
     kept->tm_mday = day;
     kept->tm_hour = hour;
     kept->tm_min = minute;
+    refresh_local_zone();
     mer->time = make_time_local(kept);
     *present = true;
 }
@@ -144,10 +145,12 @@ int16_t read_fields(const FieldReader &in, MERStructure *mer, struct tm *kept, b
     return st;
 }
 
+// The kept time as the stamp's conversion normalised it, its daylight-saving
+// state included.
 void refine_time(MERStructure *mer, struct tm *kept) {
     if (mer->year != 0xFFFF) kept->tm_year = mer->year - 1900;
     if (mer->seconds != 0xFF) kept->tm_sec = int8_t(mer->seconds);
-    mer->time = make_time_local(kept);
+    mer->time = local_time_value(*kept);
 }
 
 // Sets the caller's year and seconds from the time, which the stamp holds
