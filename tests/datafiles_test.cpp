@@ -243,6 +243,40 @@ TEST(MerFiles, StampTimesEqualMktimeAcrossZonesTransitionsAndZoneChanges) {
     });
 }
 
+// Records are parsed in place while they lie in the current block and through the byte layer from
+// the first field that does not: records of every length, written early, late and undeclared (the
+// loader guesses), cross block ends at every field and load as written.
+TEST(MerFiles, RecordsAcrossBlockEndsLoadAsWritten) {
+    Vol v;
+    std::vector<MERStructure> records(300);
+    for (size_t i = 0; i < records.size(); i++) {
+        MERStructure &m = records[i];
+        P2C_InitMERStructure(&m);
+        m.coord1 = int32_t(i * 7), m.coord2 = -int32_t(i);
+        snprintf(m.text1, sizeof m.text1, "%.*s", int(i % 23), "abcdefghijklmnopqrstuvwxyz");
+        snprintf(m.text2, sizeof m.text2, "%.*s", int(1 + i % 17), "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        if (i % 3) m.byte1 = int8_t(i), m.word1 = int16_t(i * 3);
+        if (i % 4) m.time = int32_t(800000000 + i * 3607);
+        if (i % 5) m.dword1 = uint32_t(i * 100003), m.flag = uint8_t(i % 2);
+    }
+    const uint8_t heads[][2] = {{0xE0, 0x20}, {0xC0, 0x20}, {0xC0, 0xC0}};  // early, late, undeclared (written early)
+    for (auto &h : heads) inZone("UTC", [&] {
+        const std::string name = v.make([&](int16_t w) {
+            EXPECT_EQ(saveStart(w, h[0], h[1]), -1);
+            for (MERStructure &m : records) EXPECT_EQ(P2C_MER_File_Add_Data(w, &m), -1);
+        });
+        In in(name);
+        MERStructure back;
+        ASSERT_EQ(in.start(), -1);
+        for (const MERStructure &m : records) {
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &back), -1);
+            ASSERT_EQ(show(back), show(m)) << int(h[0]) << " " << int(h[1]);
+        }
+        EXPECT_EQ(C2P_LoadFileOfMER(in.h, &back), 128);
+        FS_Delete(name.c_str());
+    });
+}
+
 // A record that ends inside its four stamp bytes: each missing byte is what the byte reader gives
 // past the end, -1, that is 0xFF.
 TEST(MerFiles, StampBytesPastTheEndAreFF) {
@@ -372,6 +406,28 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
         EXPECT_EQ(show(back), show(p.byte2 == 0 ? gap : p));
     }
     EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), 128);
+}
+
+// Items after the last field are stepped over up to the record end, in place or through the byte
+// layer: items of every length cross block ends at every offset.
+TEST(TrackFiles, ItemsBeforeTheRecordEndAreSteppedOverAcrossBlockEnds) {
+    Vol v;
+    auto swapped = [](uint32_t c) { return Bytes{uint8_t(c >> 16), uint8_t(c >> 24), uint8_t(c), uint8_t(c >> 8)}; };
+    Bytes file = head(0xC0, 0xC0);
+    const int points = 400;
+    for (int i = 0; i < points; i++) {
+        file = file + swapped(uint32_t(i)) + swapped(uint32_t(i + 1)) + Bytes{1, uint8_t(i)} + zeros(9);
+        for (int k = 0; k < i % 4; k++) file = file + Bytes{uint8_t(i % 7)} + Bytes(size_t(i % 7), 0xEE);
+        file.push_back(0xFF);
+    }
+    In in(v.put(file));
+    TrackStructure t;
+    ASSERT_EQ(in.start(), -1);
+    for (int i = 0; i < points; i++) {
+        ASSERT_EQ(C2P_LoadFileOfTrack(in.h, &t), -1) << i;
+        ASSERT_EQ((Longs{t.coord1, t.coord2, t.byte1}), (Longs{i, i + 1, int8_t(i)})) << i;
+    }
+    EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &t), 128);
 }
 
 TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {
