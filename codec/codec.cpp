@@ -58,7 +58,7 @@ int16_t skip_to_record_end(const FieldReader &in) {
 // the next byte comes from a control character, so the answer is exact.
 // A text of 8 bytes or more ends with the 8 bytes before its end, which may
 // overlap the last whole word.
-static bool has_control_word(const uint8_t *text) {
+static inline bool has_control_word(const uint8_t *text) {
     constexpr uint64_t kBytes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
     uint64_t v;
     memcpy(&v, text, 8);

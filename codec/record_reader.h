@@ -82,7 +82,7 @@ public:
                 if (length == file_.recordEnd) return kRecordComplete;
                 f->data = take(length);
                 f->length = length < kFieldCapacity ? length : kFieldCapacity;
-                if (keep) f->data = static_cast<const uint8_t *>(memcpy(buffer, f->data, size_t(f->length)));
+                if (keep) f->data = copied(f->data, f->length, buffer);
                 return 0;
             }
         }
@@ -96,6 +96,20 @@ public:
     // 0 to go on, or the loader's result (kFieldLength for a wrong width).
     template <typename T>
     CARDFS_INLINE int16_t member(T *m) {
+        // The common cases first: the field in place at its own width, or
+        // absent (0 is not the record end here).
+        if (end_ - at_ > int32_t(sizeof(T))) {
+            const uint8_t length = *at_;
+            if (length == sizeof(T)) {
+                uint32_t v = at_[1];
+                if (sizeof(T) >= 2) v |= uint32_t(at_[2]) << 8;
+                if (sizeof(T) == 4) v |= uint32_t(at_[3]) << 16 | uint32_t(at_[4]) << 24;
+                *m = static_cast<T>(v);
+                at_ += 1 + sizeof(T);
+                return 0;
+            }
+            if (length == 0 && file_.recordEnd != 0) return ++at_, 0;
+        }
         uint8_t buffer[kFieldCapacity + 1];
         Field f;
         const int16_t st = field(&f, buffer);
@@ -131,6 +145,12 @@ public:
     }
 
 private:
+    // A field's bytes copied out of the block; a copy of fixed size where the
+    // block has the bytes, which the compiler makes a few moves.
+    CARDFS_INLINE const uint8_t *copied(const uint8_t *data, int16_t length, uint8_t *buffer) const {
+        if (end_ - data >= kFieldCapacity) return static_cast<const uint8_t *>(memcpy(buffer, data, kFieldCapacity));
+        return static_cast<const uint8_t *>(memcpy(buffer, data, size_t(length)));
+    }
     CARDFS_INLINE const uint8_t *take(int32_t n) {
         const uint8_t *p = at_;
         at_ += n;

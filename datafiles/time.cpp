@@ -71,7 +71,7 @@ int64_t first_day_of(int64_t year, int64_t month) {
 // each field carried into the next as mktime does (month 12 is January of
 // the next year, second 90 one and a half minutes).
 int64_t local_seconds(const struct tm &t) {
-    const int64_t years = floor_div(t.tm_mon, 12);
+    const int64_t years = t.tm_mon >= 0 && t.tm_mon < 12 ? 0 : floor_div(t.tm_mon, 12);
     const int64_t days = first_day_of(int64_t{t.tm_year} + 1900 + years, t.tm_mon - years * 12 + 1) + t.tm_mday - 1;
     return days * kDay + t.tm_hour * kHour + t.tm_min * kMinute + t.tm_sec;
 }
@@ -121,7 +121,7 @@ struct LocalZone {
     bool windowed;      // TZ fitted into tz: windows may be used
     char tz[256];
     Window windows[kWindows];
-    int used, next;
+    int used, next, last[2];
 };
 LocalZone g_zone = {};
 
@@ -131,10 +131,18 @@ bool zone_unchanged(const char *tz) {
     return g_zone.tzSet && g_zone.windowed && strcmp(tz, g_zone.tz) == 0;
 }
 
+bool covers(const Window &w, int asked, int64_t local) { return w.asked == asked && w.from <= local && local <= w.to; }
+
+// The window for a time. The two that answered last are tried first: a
+// record's stamp and its refined time mostly fall in two of them.
 const Window *window_for(int asked, int64_t local) {
+    if (g_zone.used == 0) return nullptr;
+    for (int k = 0; k < 2; k++)
+        if (covers(g_zone.windows[g_zone.last[k]], asked, local)) return &g_zone.windows[g_zone.last[k]];
     for (int i = 0; i < g_zone.used; i++) {
-        const Window &w = g_zone.windows[i];
-        if (w.asked == asked && w.from <= local && local <= w.to) return &w;
+        if (!covers(g_zone.windows[i], asked, local)) continue;
+        g_zone.last[1] = g_zone.last[0], g_zone.last[0] = i;
+        return &g_zone.windows[i];
     }
     return nullptr;
 }
@@ -158,21 +166,30 @@ void learn(int asked, int64_t local, int64_t t, const struct tm &n) {
     if (g_zone.used < kWindows) g_zone.used++;
 }
 
-// mktime of *tm; normalises *tm when asked to (mktime always does).
-int64_t convert(struct tm *tm, bool normalise) {
-    const int asked = tm->tm_isdst > 0 ? 1 : tm->tm_isdst < 0 ? -1 : 0;
+int asked_state(const struct tm &tm) { return tm.tm_isdst > 0 ? 1 : tm.tm_isdst < 0 ? -1 : 0; }
+
+// mktime of *tm, which it normalises.
+int64_t normalised_time(struct tm *tm) {
+    const int asked = asked_state(*tm);
     const int64_t local = local_seconds(*tm);
     if (const Window *w = g_zone.windowed ? window_for(asked, local) : nullptr) {
         const int64_t t = local - w->offset;
-        if (normalise) civil_time(t + w->shown, tm), tm->tm_isdst = w->isdst;
+        civil_time(t + w->shown, tm);
+        tm->tm_isdst = w->isdst;
         return t;
     }
-    struct tm copy = *tm;
-    struct tm *n = normalise ? tm : &copy;
-    const int64_t t = int64_t(mktime(n));
-    // -1 is also mktime's failure, after which the time may not be normalised.
-    if (t != -1 && g_zone.windowed) learn(asked, local, t, *n);
+    const int64_t t = int64_t(mktime(tm));
+    // -1 is also mktime's failure, after which *tm may not be normalised.
+    if (t != -1 && g_zone.windowed) learn(asked, local, t, *tm);
     return t;
+}
+
+// mktime's result for tm, which stays as it is.
+int64_t time_of(const struct tm &tm) {
+    const int64_t local = local_seconds(tm);
+    if (const Window *w = g_zone.windowed ? window_for(asked_state(tm), local) : nullptr) return local - w->offset;
+    struct tm copy = tm;
+    return normalised_time(&copy);
 }
 
 int32_t in_range(int64_t t) { return t < 0 || t > INT32_MAX ? -1 : int32_t(t); }
@@ -187,15 +204,12 @@ void refresh_local_zone() {
     g_zone.tzSet = tz != nullptr;
     g_zone.windowed = tz == nullptr || strlen(tz) < sizeof g_zone.tz;
     if (tz != nullptr && g_zone.windowed) strcpy(g_zone.tz, tz);
-    g_zone.used = g_zone.next = 0;
+    g_zone.used = g_zone.next = g_zone.last[0] = g_zone.last[1] = 0;
 }
 
-int32_t make_time_local(struct tm *tm) { return in_range(convert(tm, true)); }
+int32_t make_time_local(struct tm *tm) { return in_range(normalised_time(tm)); }
 
-int32_t local_time_value(const struct tm &tm) {
-    struct tm copy = tm;
-    return in_range(convert(&copy, false));
-}
+int32_t local_time_value(const struct tm &tm) { return in_range(time_of(tm)); }
 
 bool break_time_utc(int32_t time, struct tm *out) {
     if (time < 0) return false;
