@@ -283,8 +283,8 @@ TEST(MerFiles, StampBytesPastTheEndAreFF) {
     Vol v;
     const Bytes before = head(0xC0, 0x20) + "00 00 00 01 00 00 00 02" + zeros(6);
     struct { const char *stamp; int32_t time; } cases[] = {
-        {"04 0F 55", utc(1995, 5, 15, 31, 63, 0)},  // W = 0xFFFF: hour 31, minute 63
-        {"04 0F", utc(2005, 15, 15, 31, 63, 0)}};   // and month 15, year nibble 15
+        {"04 0F 55", utc(1995, 5, 16, 8, 3, 0)},  // W = 0xFFFF: 1995-05-15, hour 31, minute 63
+        {"04 0F", utc(2006, 3, 16, 8, 3, 0)}};    // and month 15, year nibble 15: 2005-15-15 31:63
     for (auto &c : cases) inZone("UTC", [&] {
         In in(v.put(before + c.stamp));
         MERStructure m;
