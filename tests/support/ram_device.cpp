@@ -113,7 +113,8 @@ int16_t opReadBytes(DeviceDescriptor *d, uint32_t address, int16_t count, void *
     const int16_t st = gate(r, Op::ReadBytes, &flip);
     if (st != -1) return st;
     if (count < 0 || uint64_t{address} + uint64_t(count) > r->data.size()) return r->outside++, -103;
-    return deliver(r, buffer, r->data.data() + address, size_t(count), flip, int32_t(address / r->blockSizeBytes()));
+    const int32_t block = flip ? int32_t(address / r->blockSizeBytes()) : -1;  // a division only for a flipped read
+    return deliver(r, buffer, r->data.data() + address, size_t(count), flip, block);
 }
 
 void fillGeometry(RamDevice *r) {  // the geometry fields lead the descriptor
