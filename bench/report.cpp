@@ -142,12 +142,12 @@ Row &row(const std::string &name) {
 
 void printSummary() {
     std::printf("\ncardfs benchmark summary: medians of %s\n", "every timed iteration");
-    std::printf("%-34s %12s %-10s %18s %6s %-22s %-7s %7s %7s %7s %6s  %s\n", "benchmark", "median", "unit", "ratio",
+    std::printf("%-38s %12s %-10s %18s %6s %-22s %-7s %7s %7s %7s %6s  %s\n", "benchmark", "median", "unit", "ratio",
                 "floor", "target", "", "reads", "writes", "probes", "erases", "per");
     for (const Row &r : gRows) {
         if (r.figures.empty()) continue;
         const Ops o = medianOps(r.ops);
-        std::printf("%-34s %12s %-10s %18s %6s %-22s %-7s %7llu %7llu %7llu %6llu  %s\n", r.name.c_str(),
+        std::printf("%-38s %12s %-10s %18s %6s %-22s %-7s %7llu %7llu %7llu %6llu  %s\n", r.name.c_str(),
                     figure(median(r.figures)).c_str(), r.unit.c_str(), ratioText(r).c_str(), floorText(r).c_str(),
                     targetText(r).c_str(), verdict(r).c_str(), (unsigned long long)o.reads, (unsigned long long)o.writes,
                     (unsigned long long)o.probes, (unsigned long long)o.erases, r.opsPer.c_str());
