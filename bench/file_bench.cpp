@@ -1,45 +1,35 @@
-// Sequential write and read throughput of cardfs files on the RAM devices.
+// Benchmarks of the workloads hosts run on cardfs, on the RAM devices of
+// tests/support: a 1.44 MB diskette, a 1 MiB flash card and a 4 MiB flash
+// cartridge.
 //
-// For each medium (1.44 MB diskette, 1 MiB flash card, 4 MiB flash
-// cartridge) a file is written and read back
-//   - byte by byte with FS_Putc / FS_Getc, and
-//   - in runs of kRunBytes with FS_WriteFileEx / FS_ReadFileEx.
-// Each timed iteration covers open + transfer + close. A write iteration
-// starts on a freshly formatted volume (formatting is not timed); a read
-// iteration reads the file written during setup.
+//   Putc, Getc        a file written and read back byte by byte
+//                     (FS_Putc / FS_Getc): MB/s
+//   WriteFileEx,      the same file in 4 KiB runs, open and close included
+//   ReadFileEx        (reading opens with the chain check): MB/s and
+//                     x memcpy, the library's time over the time of a plain
+//                     memcpy of the block bytes the device moves, timed right
+//                     after each iteration: reading, every block of the chain
+//                     twice (chain check, then data); writing, blockSize bytes
+//                     for every WriteBlock
+//   .../library       flash writes with the RAM device's program check
+//                     switched off: the library's work alone, the device
+//                     reduced to its copy
+//   Create, Delete    63 files of 100 bytes created (open, write, close) on
+//                     a fresh diskette, then deleted: microseconds per file
+//   Records           100,000 track points and 10,000 MER records written and
+//                     loaded on the cartridge: records/s, and for loading
+//                     x ReadFileEx, the load time over the time of reading
+//                     the same file with FS_ReadFileEx in the same iteration
 //
-// Counters:
-//   bytes_per_second   file bytes per second (library time)
-//   reads, writes, probes, erases
-//                      device operations per MiB of file data (ReadBlock,
-//                      WriteBlock, ReadBytes and EraseSector calls)
-//   memcpy_us          time of a plain memcpy of the block bytes the
-//                      operation has to move, timed right after each
-//                      library iteration (so both see the same machine load):
-//                      reading fetches every block of the chain twice (the
-//                      chain check at open, then the data), 2 x blocks x
-//                      blockSize bytes; writing copies blockSize bytes for
-//                      every WriteBlock the write made
-//   lib_us             library time of one iteration
-//   x_memcpy           lib_us / memcpy_us
-// The Baseline/... benchmarks time those memcpy volumes on their own.
+// Each timed iteration yields one sample of every figure; the summary and
+// docs/performance.md report medians of all samples of all repetitions.
+// The floor of a bulk row is the ratio that the copies the format and the
+// device contract force would give with no library work at all: reading,
+// the two block copies of the baseline plus the copy of the data out of
+// the record's block buffer; writing, the copy of the data into the block
+// buffer plus the baseline's.
 //
-// A summary table follows the benchmark output; the targets are
-// open+read+close with FS_ReadFileEx and open+write+close with
-// FS_WriteFileEx within 3x their memcpy baseline.
-//
-// Field-data records (Records/...): 100,000 track points and 10,000 MER
-// records are written with P2C_Track_File_Add_Data / P2C_MER_File_Add_Data
-// after a transfer head, and loaded with C2P_LoadFileOfTrack /
-// C2P_LoadFileOfMER, on the 4 MiB cartridge (the track file does not fit a
-// diskette). Each timed iteration covers open + head + records + close.
-// Counters: items_per_second (records), file_KiB, and for loading
-// x_readfileex, the load time divided by the time of reading the same file's
-// bytes with FS_ReadFileEx in the same iteration (target: at most 4).
-//
-// The flash card holds 1 MiB in all, of which 1664 blocks of 510 data
-// bytes are free for files; its file is 768 KiB and every per-MiB figure is
-// scaled to 1 MiB.
+// The file is 1 MiB, 768 KiB on the flash card (about 830 KiB free).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -47,24 +37,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cardfs.h"
 #include "ram_device.h"
+#include "report.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Target;
 using ramdev::Op;
 using ramdev::RamDevice;
 
 constexpr size_t kMiB = size_t{1} << 20;
-constexpr size_t kRunBytes = 4096;  // size of one FS_WriteFileEx / FS_ReadFileEx run
+constexpr size_t kRunBytes = 4096;  // one FS_WriteFileEx / FS_ReadFileEx run
 constexpr const char *kFileName = "BENCH.001";
-constexpr double kTarget = 3.0;
+
+double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 enum class Api { Bytewise, Runs };
 
@@ -72,50 +63,31 @@ struct MediumKind {
     const char *name;
     RamDevice *(*make)();
     size_t fileBytes;
+    const char *size;
 };
 
 const MediumKind kMedia[] = {
-    {"Diskette", [] { return ramdev::makeDiskette(); }, kMiB},
-    {"FlashCard", [] { return ramdev::makeFlashCard(); }, 768 * 1024},
-    {"Cartridge4M", [] { return ramdev::makeFlashCartridge4M(); }, kMiB},
+    {"Diskette", [] { return ramdev::makeDiskette(); }, kMiB, "1 MiB"},
+    {"FlashCard", [] { return ramdev::makeFlashCard(); }, 768 * 1024, "768 KiB"},
+    {"Cartridge4M", [] { return ramdev::makeFlashCartridge4M(); }, kMiB, "1 MiB"},
 };
 
-// ---------------------------------------------------------------------------
-// Results gathered for the closing summary (the last run of each benchmark
-// is the one the library reports).
-
-struct Result {
-    double mbPerSec = 0;
-    double reads = 0, writes = 0, probes = 0, erases = 0;  // per MiB
-    double libUs = 0, memcpyUs = 0;
-    bool hasOps = false;
-    bool targeted = false;
-};
-std::map<std::string, Result> gResults;
-std::vector<std::string> gOrder;
-
-void record(const std::string &name, const Result &r) {
-    if (gResults.find(name) == gResults.end()) gOrder.push_back(name);
-    gResults[name] = r;
+bench::Ops opsOf(const RamDevice *d) {
+    return {d->count.of(Op::Read), d->count.of(Op::Write), d->count.of(Op::ReadBytes), d->count.of(Op::Erase)};
 }
 
-// ---------------------------------------------------------------------------
-// One medium with its device table, and the operations the benchmarks time.
-
+// One medium with its device table and the file the benchmarks move.
 struct Bench {
     const MediumKind &kind;
     RamDevice *dev;
     DeviceDescriptor *table[2];
-    std::vector<uint8_t> payload;  // file content
-    std::vector<uint8_t> readBack;
+    std::vector<uint8_t> payload, readBack;
 
     explicit Bench(const MediumKind &k) : kind(k), dev(k.make()), table{dev->dev(), nullptr} {
         payload.resize(k.fileBytes);
         uint32_t x = 0x12345678u;
         for (auto &b : payload) {  // xorshift: no long runs, every byte value
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
             b = static_cast<uint8_t>(x);
         }
         readBack.resize(k.fileBytes);
@@ -126,14 +98,13 @@ struct Bench {
 
     size_t blockSize() const { return dev->blockSizeBytes(); }
 
-    // Fresh volume, mounted as the current device. -1 or the failing status.
+    // A fresh volume, mounted as the current device: -1 or the failing status.
     int16_t formatAndMount() {
         if (FS_SetDeviceTable(table) != CARDFS_OK) return CARDFS_E_NO_TABLE;
         int16_t st = FS_Init(nullptr);
         if (st != CARDFS_OK && st != CARDFS_E_NO_VOLUME) return st;
         st = FS_Format("A:BENCH");
-        if (st != CARDFS_OK) return st;
-        return FS_Init(nullptr);
+        return st != CARDFS_OK ? st : FS_Init(nullptr);
     }
 
     int16_t writeFile(Api api) {
@@ -163,13 +134,11 @@ struct Bench {
                 int16_t c = FS_Getc(h);
                 if (c == -1) {
                     st = static_cast<int16_t>(GetErrno());
-                    if (st == CARDFS_OK) st = CARDFS_E_EOF;
                     break;
                 }
                 out[i] = static_cast<uint8_t>(c);
             }
-            if (st == CARDFS_OK && FS_Getc(h) != -1) st = CARDFS_E_VERIFY;  // must be the end
-            if (st == CARDFS_OK && GetErrno() != CARDFS_E_EOF) st = CARDFS_E_VERIFY;
+            if (st == CARDFS_OK && (FS_Getc(h) != -1 || GetErrno() != CARDFS_E_EOF)) st = CARDFS_E_VERIFY;
         } else {
             for (size_t off = 0; off < n && st == CARDFS_OK; off += kRunBytes)
                 st = FS_ReadFileEx(h, out + off, static_cast<uint32_t>(std::min(kRunBytes, n - off)));
@@ -182,24 +151,18 @@ struct Bench {
     std::vector<int> chain() {
         std::vector<int> blocks;
         DirScan scan;
-        if (FS_OpenDir(dev->dev(), &scan) != CARDFS_OK) return blocks;
-        DirEntry e;
+        DirEntry e{};
         bool found = false;
-        while (FS_ReadDir(&scan) == CARDFS_OK) {
+        for (int st = FS_OpenDir(dev->dev(), &scan); st == CARDFS_OK && !found; st = FS_ReadDir(&scan)) {
             FS_GetDirEntry(&scan, &e);
-            if (e.extension == 1 && std::memcmp(e.name, "BENCH   ", 8) == 0) {
-                found = true;
-                break;
-            }
+            found = e.extension == 1 && std::memcmp(e.name, "BENCH   ", 8) == 0;
         }
-        FS_CloseDir(&scan);
         (void)GetErrno();
-        if (!found) return blocks;
         int b = e.firstBlock & 0x7FFF;
-        for (unsigned i = 0; i < e.blockCount; i++) {
+        for (unsigned i = 0; found && i < e.blockCount; i++) {
             blocks.push_back(b);
             const uint8_t *p = dev->block(b);
-            unsigned link = p[0] | (p[1] << 8);
+            const unsigned link = p[0] | (p[1] << 8);
             if (link & 0x8000) break;
             b = static_cast<int>(link & 0x7FFF);
         }
@@ -207,129 +170,91 @@ struct Bench {
     }
 };
 
-// Device operations per MiB of file data, from counter snapshots.
-struct OpCount {
-    uint64_t reads = 0, writes = 0, probes = 0, erases = 0;
-    static OpCount of(const RamDevice *d) {
-        return {d->count.of(Op::Read), d->count.of(Op::Write), d->count.of(Op::ReadBytes),
-                d->count.of(Op::Erase)};
-    }
-};
-
 // ---------------------------------------------------------------------------
-// The memcpy baselines.
+// The copies a bulk transfer is measured against, each timed right after
+// the library's iteration.
 
-// Reading: every chain block is fetched twice, into a block buffer.
-struct ReadCopy {
-    std::vector<const uint8_t *> src;
-    size_t bs;
-    uint8_t buffer[1024];
-    void run() {
-        for (int pass = 0; pass < 2; pass++) {
-            for (const uint8_t *s : src) {
-                std::memcpy(buffer, s, bs);
-                benchmark::ClobberMemory();
-            }
-        }
-        benchmark::DoNotOptimize(buffer);
+struct Copies {
+    std::vector<const uint8_t *> chain;  // the file's blocks on the medium
+    std::vector<size_t> written;         // writing: image offsets of every WriteBlock
+    std::vector<uint8_t> image;          // writing: where the blocks go
+    const uint8_t *data = nullptr;       // the file's bytes
+    size_t dataBytes = 0;
+    uint8_t *out = nullptr;              // reading: where the file's bytes go
+    size_t bs = 0;
+    alignas(64) uint8_t buffer[1024];
+
+    // Reading, baseline: every chain block into a block buffer, twice.
+    void readBaseline() {
+        for (int pass = 0; pass < 2; pass++)
+            for (const uint8_t *b : chain) copy(buffer, b, bs);
     }
-    size_t bytes() const { return 2 * src.size() * bs; }
+    // Reading, floor: the baseline and the data out of the block buffer.
+    void readFloor() {
+        for (const uint8_t *b : chain) copy(buffer, b, bs);
+        size_t off = 0;
+        for (const uint8_t *b : chain) {
+            const size_t n = std::min(bs - 2, dataBytes - off);
+            copy(buffer, b, bs), copy(out + off, buffer + 2, n), off += n;
+        }
+    }
+    // Writing, baseline: blockSize bytes of the file into the image for
+    // every write.
+    void writeBaseline() {
+        for (size_t i = 0; i < written.size(); i++) copy(image.data() + written[i], source(i), bs);
+    }
+    // Writing, floor: the file's bytes into the block buffer, then the
+    // block buffer into the image for every write.
+    void writeFloor() {
+        for (size_t i = 0; i < written.size(); i++) copy(buffer + 2, source(i), bs - 2), copy(image.data() + written[i], buffer, bs);
+    }
+
+private:
+    // The file's bytes of the i-th block written (any bytes of the file for
+    // the directory and map blocks that close a write).
+    const uint8_t *source(size_t i) const { return data + (i % (chain.size() - 1)) * (bs - 2); }
+    static void copy(void *to, const void *from, size_t n) {
+        std::memcpy(to, from, n);
+        benchmark::ClobberMemory();
+    }
 };
 
-// Writing: blockSize bytes into the medium image for every block written.
-struct WriteCopy {
-    std::vector<uint8_t> image;
-    std::vector<size_t> dstOffsets;
-    const uint8_t *source;
-    size_t sourceBytes;
-    size_t bs;
-    void run() {
-        size_t srcOff = 0;
-        for (size_t d : dstOffsets) {
-            std::memcpy(image.data() + d, source + srcOff, bs);
-            benchmark::ClobberMemory();
-            srcOff += bs - 2;
-            if (srcOff + bs > sourceBytes) srcOff = 0;
-        }
-        benchmark::DoNotOptimize(image.data());
-    }
-    size_t bytes() const { return dstOffsets.size() * bs; }
-};
-
-// Seconds taken by one run of a baseline copy.
-template <class Copy>
-double timeCopy(Copy &copy) {
-    auto t0 = Clock::now();
-    copy.run();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+template <class F>
+double timed(F f) {
+    const auto t0 = Clock::now();
+    f();
+    return since(t0);
 }
 
-ReadCopy makeReadCopy(Bench &b, const std::vector<int> &chain) {
-    ReadCopy c;
-    c.bs = b.blockSize();
-    for (int blk : chain) c.src.push_back(b.dev->block(blk));
-    return c;
-}
-
-// The chain blocks first, then any further blocks the write wrote
-// (directory and map), as many as writesPerFile.
-WriteCopy makeWriteCopy(Bench &b, const std::vector<int> &chain, uint64_t writesPerFile) {
-    WriteCopy c;
-    c.bs = b.blockSize();
-    c.image.assign(b.dev->data.size(), 0);
-    c.source = b.payload.data();
-    c.sourceBytes = b.payload.size();
-    for (int blk : chain) c.dstOffsets.push_back(static_cast<size_t>(blk) * c.bs);
-    for (size_t extra = 0; c.dstOffsets.size() < writesPerFile; extra++)
-        c.dstOffsets.push_back((extra % 32) * c.bs);
-    return c;
-}
-
-// Writes the file once on a fresh volume: chain and WriteBlock count.
-bool planWrite(Bench &b, std::vector<int> &chain, uint64_t &writes, std::string &error) {
+// The file written once on a fresh volume: its chain and WriteBlock count.
+bool plan(benchmark::State &state, Bench &b, Copies &c, bool writing) {
     int16_t st = b.formatAndMount();
-    if (st != CARDFS_OK) {
-        error = "format/mount failed with status " + std::to_string(st);
-        return false;
-    }
     b.dev->resetCounters();
-    st = b.writeFile(Api::Runs);
+    if (st == CARDFS_OK) st = b.writeFile(Api::Runs);
     if (st != CARDFS_OK) {
-        error = "writing the file failed with status " + std::to_string(st);
+        state.SkipWithError(("writing the file failed with status " + std::to_string(st)).c_str());
         return false;
     }
-    writes = b.dev->count.of(Op::Write);
-    chain = b.chain();
-    if (chain.empty()) {
-        error = "file not found in the directory after writing";
+    c.bs = b.blockSize();
+    c.data = b.payload.data();
+    c.dataBytes = b.payload.size();
+    c.out = b.readBack.data();
+    for (int blk : b.chain()) c.chain.push_back(b.dev->block(blk));
+    if (c.chain.size() < 2) {
+        state.SkipWithError("file not found after writing");
         return false;
+    }
+    if (writing) {
+        c.image.assign(b.dev->data.size(), 0);
+        for (size_t i = 0; i < b.dev->count.of(Op::Write); i++) c.written.push_back(i * c.bs % c.image.size());
     }
     return true;
 }
 
-void setCounters(benchmark::State &state, const Bench &b, const OpCount &ops, double libSec,
-                 double memcpySec, const std::string &name, bool targeted) {
-    const double iters = static_cast<double>(state.iterations());
-    const double perMiB = static_cast<double>(kMiB) / static_cast<double>(b.payload.size()) / iters;
-    Result r;
-    r.reads = static_cast<double>(ops.reads) * perMiB;
-    r.writes = static_cast<double>(ops.writes) * perMiB;
-    r.probes = static_cast<double>(ops.probes) * perMiB;
-    r.erases = static_cast<double>(ops.erases) * perMiB;
-    r.libUs = libSec / iters * 1e6;
-    r.memcpyUs = memcpySec / iters * 1e6;
-    r.mbPerSec = static_cast<double>(b.payload.size()) / (libSec / iters) / 1e6;
-    r.hasOps = true;
-    r.targeted = targeted;
-    state.counters["reads"] = r.reads;
-    state.counters["writes"] = r.writes;
-    state.counters["probes"] = r.probes;
-    state.counters["erases"] = r.erases;
-    state.counters["lib_us"] = r.libUs;
-    state.counters["memcpy_us"] = r.memcpyUs;
-    state.counters["x_memcpy"] = r.libUs / r.memcpyUs;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.payload.size()));
-    record(name, r);
+bench::Row &fileRow(const std::string &name, const MediumKind &kind, const char *workload, const char *unit, Target target) {
+    bench::Row &r = bench::row(name);
+    r.workload = workload, r.medium = kind.name, r.unit = unit, r.opsPer = kind.size, r.target = target, r.chart = true;
+    return r;
 }
 
 const char *apiName(Api api, bool writing) {
@@ -337,122 +262,115 @@ const char *apiName(Api api, bool writing) {
     return writing ? "WriteFileEx" : "ReadFileEx";
 }
 
-// ---------------------------------------------------------------------------
-// The benchmarks.
-
-// planWrite, reporting a failure as the benchmark's error.
-bool planOrSkip(benchmark::State &state, Bench &b, std::vector<int> &chain, uint64_t &writes) {
-    std::string error;
-    if (planWrite(b, chain, writes, error)) return true;
-    state.SkipWithError(error.c_str());
-    return false;
+// Targets of the file rows.
+Target byteTarget() { return {Target::FigureAtLeast, 500}; }
+Target writeTarget(const MediumKind &kind, bool libraryOnly) {
+    if (std::strcmp(kind.name, "Diskette") == 0) return {Target::RatioAtMost, 2.2};
+    if (std::strcmp(kind.name, "Cartridge4M") == 0 && libraryOnly) return {Target::RatioAtMost, 2.0};
+    return {};
 }
 
-void BM_Write(benchmark::State &state, const MediumKind *kind, Api api) {
+void BM_Write(benchmark::State &state, const MediumKind *kind, Api api, bool libraryOnly) {
     Bench b(*kind);
-    std::vector<int> chain;
-    uint64_t writesPerFile = 0;
-    if (!planOrSkip(state, b, chain, writesPerFile)) return;
-    WriteCopy copy = makeWriteCopy(b, chain, writesPerFile);
-    copy.run();  // warm up
-    OpCount total;
-    double libSec = 0, memcpySec = 0;
+    Copies c;
+    if (!plan(state, b, c, true)) return;
+    b.dev->checkPrograms = !libraryOnly;
+    const std::string name = std::string("Write/") + kind->name + "/" + apiName(api, true) + (libraryOnly ? "/library" : "");
+    const char *workload = api == Api::Bytewise ? "FS_Putc" : libraryOnly ? "bulk write, library work alone" : "bulk write";
+    bench::Row &r = fileRow(name, *kind, workload, "MB/s", api == Api::Bytewise ? byteTarget() : writeTarget(*kind, libraryOnly));
+    c.writeBaseline();  // warm up
     for (auto _ : state) {
-        int16_t st = b.formatAndMount();  // not timed
-        if (st != CARDFS_OK) {
-            state.SkipWithError("format/mount failed");
-            return;
-        }
+        if (b.formatAndMount() != CARDFS_OK) return state.SkipWithError("format/mount failed");  // not timed
         b.dev->resetCounters();
-        auto t0 = Clock::now();
-        st = b.writeFile(api);
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (st != CARDFS_OK) {
-            state.SkipWithError(("write failed with status " + std::to_string(st)).c_str());
-            return;
-        }
+        int16_t st = CARDFS_OK;
+        const double s = timed([&] { st = b.writeFile(api); });
+        if (st != CARDFS_OK) return state.SkipWithError(("write failed with status " + std::to_string(st)).c_str());
         state.SetIterationTime(s);
-        libSec += s;
-        memcpySec += timeCopy(copy);  // not in the reported time
-        OpCount o = OpCount::of(b.dev);
-        total.reads += o.reads;
-        total.writes += o.writes;
-        total.probes += o.probes;
-        total.erases += o.erases;
+        r.figures.push_back(double(b.payload.size()) / s / 1e6);
+        r.ops.push_back(opsOf(b.dev));
+        if (api == Api::Bytewise) continue;
+        const double base = timed([&] { c.writeBaseline(); }), floor = timed([&] { c.writeFloor(); });
+        r.ratioName = "x memcpy";
+        r.ratios.push_back(s / base);
+        r.floors.push_back(floor / base);
     }
-    // The file must read back as written.
-    if (b.readFile(Api::Runs) != CARDFS_OK || b.readBack != b.payload) {
-        state.SkipWithError("file does not read back as written");
-        return;
-    }
-    std::string name = std::string("Write/") + kind->name + "/" + apiName(api, true);
-    setCounters(state, b, total, libSec, memcpySec, name, api == Api::Runs);
+    if (b.readFile(Api::Runs) != CARDFS_OK || b.readBack != b.payload) state.SkipWithError("file does not read back as written");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(b.payload.size()));
 }
 
 void BM_Read(benchmark::State &state, const MediumKind *kind, Api api) {
     Bench b(*kind);
-    std::vector<int> chain;
-    uint64_t writesPerFile = 0;
-    if (!planOrSkip(state, b, chain, writesPerFile)) return;
-    ReadCopy copy = makeReadCopy(b, chain);
-    copy.run();  // warm up
-    b.dev->resetCounters();
-    double libSec = 0, memcpySec = 0;
+    Copies c;
+    if (!plan(state, b, c, false)) return;
+    const std::string name = std::string("Read/") + kind->name + "/" + apiName(api, false);
+    bench::Row &r = fileRow(name, *kind, api == Api::Bytewise ? "FS_Getc" : "bulk read", "MB/s",
+                            api == Api::Bytewise ? byteTarget() : Target{Target::RatioAtMost, 1.4});
+    c.readBaseline();  // warm up
     for (auto _ : state) {
-        auto t0 = Clock::now();
-        int16_t st = b.readFile(api);
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (st != CARDFS_OK) {
-            state.SkipWithError(("read failed with status " + std::to_string(st)).c_str());
-            return;
-        }
+        b.dev->resetCounters();
+        int16_t st = CARDFS_OK;
+        const double s = timed([&] { st = b.readFile(api); });
+        if (st != CARDFS_OK) return state.SkipWithError(("read failed with status " + std::to_string(st)).c_str());
         state.SetIterationTime(s);
-        libSec += s;
-        memcpySec += timeCopy(copy);  // not in the reported time
+        r.figures.push_back(double(b.payload.size()) / s / 1e6);
+        r.ops.push_back(opsOf(b.dev));
+        if (api == Api::Bytewise) continue;
+        const double base = timed([&] { c.readBaseline(); }), floor = timed([&] { c.readFloor(); });
+        r.ratioName = "x memcpy";
+        r.ratios.push_back(s / base);
+        r.floors.push_back(floor / base);
     }
-    OpCount total = OpCount::of(b.dev);
-    if (b.readBack != b.payload) {
-        state.SkipWithError("data read differs from data written");
-        return;
-    }
-    std::string name = std::string("Read/") + kind->name + "/" + apiName(api, false);
-    setCounters(state, b, total, libSec, memcpySec, name, api == Api::Runs);
-}
-
-// The memcpy volume of a read (2 x chain blocks) or of a write (every block
-// written), timed alone. Bytes processed: the file's bytes, as above.
-void BM_Baseline(benchmark::State &state, const MediumKind *kind, bool writing) {
-    Bench b(*kind);
-    std::vector<int> chain;
-    uint64_t writesPerFile = 0;
-    if (!planOrSkip(state, b, chain, writesPerFile)) return;
-    ReadCopy rc = makeReadCopy(b, chain);
-    WriteCopy wc = makeWriteCopy(b, chain, writesPerFile);
-    for (auto _ : state) {
-        auto t0 = Clock::now();
-        if (writing)
-            wc.run();
-        else
-            rc.run();
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    state.counters["copied_KiB"] = static_cast<double>(writing ? wc.bytes() : rc.bytes()) / 1024.0;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.payload.size()));
+    if (b.readBack != b.payload) state.SkipWithError("data read differs from data written");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(b.payload.size()));
 }
 
 // ---------------------------------------------------------------------------
-// Field-data records.
+// Many small files on the diskette.
 
-constexpr double kRecordTarget = 4.0;
+constexpr int kSmallFiles = 63;  // every entry of the diskette's directory
+
+void BM_Files(benchmark::State &state, bool deleting) {
+    Bench b(kMedia[0]);
+    char names[kSmallFiles][16];
+    for (int i = 0; i < kSmallFiles; i++) std::snprintf(names[i], sizeof names[i], "FILE%02d.1", i + 1);
+    const uint8_t *data = b.payload.data();
+    auto create = [&] {
+        int16_t st = CARDFS_OK;
+        for (int i = 0; i < kSmallFiles && st == CARDFS_OK; i++) {
+            const int16_t h = FS_OpenW(names[i]);
+            st = h < 0 ? h : FS_WriteFileEx(h, data, 100);
+            if (h >= 0 && FS_CloseW(h) != CARDFS_OK) st = CARDFS_E_VERIFY;
+        }
+        return st;
+    };
+    auto remove = [&] {
+        int16_t st = CARDFS_OK;
+        for (int i = 0; i < kSmallFiles && st == CARDFS_OK; i++) st = FS_Delete(names[i]);
+        return st;
+    };
+    bench::Row &r = bench::row(deleting ? "Files/Diskette/Delete" : "Files/Diskette/Create");
+    r.workload = deleting ? "delete a file" : "create a 100-byte file (open, write, close)";
+    r.medium = "Diskette", r.unit = "us/file", r.opsPer = "file", r.target = {Target::FigureAtMost, 0.25};
+    for (auto _ : state) {
+        if (b.formatAndMount() != CARDFS_OK || (deleting && create() != CARDFS_OK))  // not timed
+            return state.SkipWithError("preparing the volume failed");
+        b.dev->resetCounters();
+        int16_t st = CARDFS_OK;
+        const double s = timed([&] { st = deleting ? remove() : create(); });
+        if (st != CARDFS_OK) return state.SkipWithError(("status " + std::to_string(st)).c_str());
+        state.SetIterationTime(s);
+        r.figures.push_back(s / kSmallFiles * 1e6);
+        const bench::Ops o = opsOf(b.dev);
+        r.ops.push_back({o.reads / kSmallFiles, o.writes / kSmallFiles, o.probes / kSmallFiles, o.erases / kSmallFiles});
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSmallFiles);
+}
+
+// ---------------------------------------------------------------------------
+// Field-data records on the cartridge.
+
 constexpr int kTrackPoints = 100000;
 constexpr int kMerRecords = 10000;
-
-struct RecordResult {
-    double recordsPerSec = 0, libUs = 0, readUs = 0;
-    bool loading = false;
-};
-std::map<std::string, RecordResult> gRecordResults;
-std::vector<std::string> gRecordOrder;
 
 enum class RecordKind { Track, MER };
 
@@ -507,7 +425,7 @@ int loadRecords(RecordKind k) {
     for (int16_t st; n >= 0; n++) {
         st = k == RecordKind::Track ? C2P_LoadFileOfTrack(h, &t) : C2P_LoadFileOfMER(h, &m);
         if (st == CARDFS_R_NO_RECORD) break;
-        int32_t c1 = k == RecordKind::Track ? t.coord1 : m.coord1;
+        const int32_t c1 = k == RecordKind::Track ? t.coord1 : m.coord1;
         if (st != CARDFS_OK || c1 != 5000000 + n * (k == RecordKind::Track ? 7 : 11)) n = -2;
     }
     (void)GetErrno();
@@ -527,130 +445,96 @@ int16_t readRecordBytes(RecordKind k, std::vector<uint8_t> &out) {
 }
 
 void BM_Records(benchmark::State &state, RecordKind k, bool loading) {
-    const MediumKind cartridge = kMedia[2];
-    Bench b(cartridge);
-    std::string name = std::string("Records/") + (k == RecordKind::Track ? "Track" : "MER") + (loading ? "/Load" : "/Write");
-    if (b.formatAndMount() != CARDFS_OK || writeRecords(k) != CARDFS_OK) {
-        state.SkipWithError("writing the record file failed");
-        return;
-    }
+    Bench b(kMedia[2]);
+    const bool track = k == RecordKind::Track;
+    bench::Row &r = bench::row(std::string("Records/") + (track ? "Track" : "MER") + (loading ? "/Load" : "/Write"));
+    r.workload = std::string(loading ? "load " : "write ") + (track ? "100,000 track points" : "10,000 MER records");
+    r.medium = kMedia[2].name, r.unit = "records/s", r.opsPer = "file";
+    if (loading) r.ratioName = "x ReadFileEx", r.target = {Target::RatioAtMost, track ? 4.0 : 20.0};
+    if (b.formatAndMount() != CARDFS_OK || writeRecords(k) != CARDFS_OK) return state.SkipWithError("writing the record file failed");
     uint32_t bytes = 0;  // the file's size, counted once outside the timing
     if (int16_t h = FS_OpenR(recordFile(k)); h >= 0) {
         while (FS_Getc(h) != -1) bytes++;
         FS_CloseR(h);
     }
     (void)GetErrno();
-    double libSec = 0, readSec = 0;
-    std::vector<uint8_t> raw;
+    std::vector<uint8_t> raw(bytes);
     for (auto _ : state) {
-        double s = 0;
-        if (loading) {
-            auto t0 = Clock::now();
-            int n = loadRecords(k);
-            s = std::chrono::duration<double>(Clock::now() - t0).count();
-            if (n != recordCount(k)) {
-                state.SkipWithError(("loading gave " + std::to_string(n) + " records").c_str());
-                return;
-            }
-            raw.resize(bytes);
-            t0 = Clock::now();
-            int16_t st = readRecordBytes(k, raw);
-            readSec += std::chrono::duration<double>(Clock::now() - t0).count();  // not in the reported time
-            if (st != CARDFS_OK) {
-                state.SkipWithError("FS_ReadFileEx of the record file failed");
-                return;
-            }
-        } else {
-            if (b.formatAndMount() != CARDFS_OK) {  // not timed
-                state.SkipWithError("format/mount failed");
-                return;
-            }
-            auto t0 = Clock::now();
-            int16_t st = writeRecords(k);
-            s = std::chrono::duration<double>(Clock::now() - t0).count();
-            if (st != CARDFS_OK) {
-                state.SkipWithError(("writing records failed with status " + std::to_string(st)).c_str());
-                return;
-            }
-        }
+        if (!loading && b.formatAndMount() != CARDFS_OK) return state.SkipWithError("format/mount failed");  // not timed
+        b.dev->resetCounters();
+        int result = 0;
+        const double s = timed([&] { result = loading ? loadRecords(k) : writeRecords(k); });
+        if (loading ? result != recordCount(k) : result != CARDFS_OK)
+            return state.SkipWithError(("records: result " + std::to_string(result)).c_str());
         state.SetIterationTime(s);
-        libSec += s;
+        r.ops.push_back(opsOf(b.dev));
+        r.figures.push_back(recordCount(k) / s);
+        if (!loading) continue;
+        int16_t st = CARDFS_OK;
+        const double read = timed([&] { st = readRecordBytes(k, raw); });
+        if (st != CARDFS_OK) return state.SkipWithError("FS_ReadFileEx of the record file failed");
+        r.ratios.push_back(s / read);
     }
-    const double iters = static_cast<double>(state.iterations());
-    RecordResult r;
-    r.loading = loading;
-    r.libUs = libSec / iters * 1e6;
-    r.readUs = readSec / iters * 1e6;
-    r.recordsPerSec = recordCount(k) / (libSec / iters);
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * recordCount(k));
+    state.SetItemsProcessed(int64_t(state.iterations()) * recordCount(k));
     state.counters["file_KiB"] = bytes / 1024.0;
-    if (loading) state.counters["x_readfileex"] = r.libUs / r.readUs;
-    if (gRecordResults.find(name) == gRecordResults.end()) gRecordOrder.push_back(name);
-    gRecordResults[name] = r;
 }
 
-void printSummary() {
-    if (!gRecordOrder.empty()) {
-        std::printf("\ncardfs record benchmark summary (x ReadFileEx = load time / FS_ReadFileEx time of the same file)\n");
-        std::printf("%-28s %12s %10s %14s %13s  %s\n", "benchmark", "records/s", "lib us", "ReadFileEx us", "x ReadFileEx",
-                    "target");
-        for (const std::string &name : gRecordOrder) {
-            const RecordResult &r = gRecordResults[name];
-            if (!r.loading) {
-                std::printf("%-28s %12.0f %10.0f\n", name.c_str(), r.recordsPerSec, r.libUs);
-                continue;
-            }
-            double ratio = r.libUs / r.readUs;
-            std::printf("%-28s %12.0f %10.0f %14.0f %13.2f  %s\n", name.c_str(), r.recordsPerSec, r.libUs, r.readUs, ratio,
-                        ratio <= kRecordTarget ? "<= 4x: met" : "<= 4x: MISSED");
+// Takes --name=value out of argv; empty when absent.
+std::string option(int &argc, char **argv, const char *name) {
+    const std::string prefix = std::string("--") + name + "=";
+    for (int i = 1; i < argc; i++) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) != 0) continue;
+        std::string value = argv[i] + prefix.size();
+        std::copy(argv + i + 1, argv + argc + 1, argv + i);
+        argc--;
+        return value;
+    }
+    return "";
+}
+
+void registerAll() {
+    auto add = [](const std::string &name, auto fn, auto... args) {
+        benchmark::RegisterBenchmark(name.c_str(), fn, args...)->UseManualTime()->Unit(benchmark::kMillisecond);
+    };
+    for (const MediumKind &kind : kMedia) {
+        const std::string m = kind.name;
+        for (Api api : {Api::Bytewise, Api::Runs}) {
+            add("Write/" + m + "/" + apiName(api, true), BM_Write, &kind, api, false);
+            if (api == Api::Runs && m != "Diskette") add("Write/" + m + "/WriteFileEx/library", BM_Write, &kind, api, true);
+            add("Read/" + m + "/" + apiName(api, false), BM_Read, &kind, api);
         }
     }
-    if (gOrder.empty()) return;
-    std::printf("\ncardfs file benchmark summary (device operations per MiB of file data;\n"
-                "x memcpy = library time / memcpy time of the block bytes moved)\n");
-    std::printf("%-28s %9s %8s %8s %8s %7s %10s %10s %9s  %s\n", "benchmark", "MB/s", "reads", "writes",
-                "probes", "erases", "lib us", "memcpy us", "x memcpy", "target");
-    for (const std::string &name : gOrder) {
-        const Result &r = gResults[name];
-        double ratio = r.libUs / r.memcpyUs;
-        const char *verdict = "";
-        if (r.targeted) verdict = ratio <= kTarget ? "<= 3x: met" : "<= 3x: MISSED";
-        std::printf("%-28s %9.1f %8.0f %8.0f %8.0f %7.0f %10.0f %10.0f %9.2f  %s\n", name.c_str(), r.mbPerSec,
-                    r.reads, r.writes, r.probes, r.erases, r.libUs, r.memcpyUs, ratio, verdict);
-    }
+    add("Files/Diskette/Create", BM_Files, false);
+    add("Files/Diskette/Delete", BM_Files, true);
+    for (RecordKind k : {RecordKind::Track, RecordKind::MER})
+        for (bool loading : {false, true})
+            add(std::string("Records/") + (k == RecordKind::Track ? "Track" : "MER") + (loading ? "/Load" : "/Write"), BM_Records, k,
+                loading);
 }
 
 }  // namespace
 
+// Options of our own besides Google Benchmark's:
+//   --report=FILE.md --chart=FILE.svg   write the report and its chart
+//   --machine=FILE --notes=FILE         lines about the machine; the notes that close the report
 int main(int argc, char **argv) {
-    for (const MediumKind &kind : kMedia) {
-        const std::string m = kind.name;
-        for (Api api : {Api::Bytewise, Api::Runs}) {
-            benchmark::RegisterBenchmark(("Write/" + m + "/" + apiName(api, true)).c_str(), BM_Write, &kind, api)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("Read/" + m + "/" + apiName(api, false)).c_str(), BM_Read, &kind, api)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
-        }
-        benchmark::RegisterBenchmark(("Baseline/" + m + "/memcpy_read").c_str(), BM_Baseline, &kind, false)
-            ->UseManualTime()
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("Baseline/" + m + "/memcpy_write").c_str(), BM_Baseline, &kind, true)
-            ->UseManualTime()
-            ->Unit(benchmark::kMicrosecond);
-    }
-    for (RecordKind k : {RecordKind::Track, RecordKind::MER}) {
-        const std::string m = k == RecordKind::Track ? "Track" : "MER";
-        for (bool loading : {false, true})
-            benchmark::RegisterBenchmark(("Records/" + m + (loading ? "/Load" : "/Write")).c_str(), BM_Records, k, loading)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
-    }
+    bench::ReportFiles files;
+    files.markdown = option(argc, argv, "report");
+    files.svg = option(argc, argv, "chart");
+    files.machine = option(argc, argv, "machine");
+    files.notes = option(argc, argv, "notes");
+    int repetitions = 1;
+    for (int i = 1; i < argc; i++)
+        if (std::strncmp(argv[i], "--benchmark_repetitions=", 24) == 0) repetitions = std::max(1, std::atoi(argv[i] + 24));
+    registerAll();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    printSummary();
+    bench::printSummary();
+    if (!files.markdown.empty() && !bench::writeReport(files, repetitions)) {
+        std::fprintf(stderr, "cannot write %s or %s\n", files.markdown.c_str(), files.svg.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "codec/codec.h"
+#include "codec/record_reader.h"
 
 namespace cardfs {
 
@@ -51,10 +52,37 @@ int16_t skip_to_record_end(const FieldReader &in) {
     return kEnd;
 }
 
+// Eight bytes at a time: a byte below 0x20 borrows into its bit 7 when 0x20
+// is taken from it (bytes from 0x80 up are excluded by their own bit 7),
+// and 0x7F is the byte that 0x7F turns into zero. A borrow that spills into
+// the next byte comes from a control character, so the answer is exact.
+// A text of 8 bytes or more ends with the 8 bytes before its end, which may
+// overlap the last whole word.
+static inline bool has_control_word(const uint8_t *text) {
+    constexpr uint64_t kBytes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    uint64_t v;
+    memcpy(&v, text, 8);
+    const uint64_t del = v ^ (0x7F * kBytes);
+    return (((v - 0x20 * kBytes) | (del - kBytes)) & ~v & kHigh) != 0;
+}
+
+int16_t field_through_file(FieldReader in, Field *f, uint8_t *buffer) {
+    const int16_t r = read_field(in, buffer, kFieldCapacity);
+    const int16_t st = check_field(in, r);
+    f->data = buffer;
+    f->length = st == 0 ? r : 0;
+    return st;
+}
+
 bool has_control_char(const uint8_t *text, int32_t length) {
-    for (int32_t i = 0; i < length; i++)
-        if (text[i] < 0x20 || text[i] == 0x7F) return true;
-    return false;
+    if (length < 8) {
+        for (int32_t i = 0; i < length; i++)
+            if (text[i] < 0x20 || text[i] == 0x7F) return true;
+        return false;
+    }
+    for (int32_t i = 0; i + 8 <= length; i += 8)
+        if (has_control_word(text + i)) return true;
+    return has_control_word(text + length - 8);
 }
 
 int16_t check_field(const FieldReader &in, int16_t r) {
@@ -92,15 +120,6 @@ int16_t read_text(const FieldReader &in, char *member, int32_t size) {
     return st;
 }
 
-bool BufferedRecord::skip_to_record_end(uint8_t recordEnd) {
-    for (;;) {
-        const uint8_t *b = take(1);
-        if (b == nullptr) return false;
-        if (*b == recordEnd) return true;
-        if (take(*b) == nullptr) return false;
-    }
-}
-
 // One run instead of a call per byte: the same bytes, and on a failure the
 // same bytes before it, as FS_Putc one by one.
 int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count) {
@@ -115,14 +134,14 @@ int16_t put_byte_field(int16_t handle, uint16_t value) {
 
 int16_t put_int_field(int16_t handle, uint16_t value) {
     if (value == 0xFFFF) return put_bytes(handle, kAbsent, 1);
-    uint16_t v = EncDecINT(value);
+    uint16_t v = enc_dec_int(value);
     const uint8_t field[3] = {2, uint8_t(v), uint8_t(v >> 8)};
     return put_bytes(handle, field, 3);
 }
 
 int16_t put_dword_field(int16_t handle, uint32_t value) {
     if (value == 0xFFFFFFFF) return put_bytes(handle, kAbsent, 1);
-    uint32_t v = EncDecDWORD(value);
+    uint32_t v = enc_dec_dword(value);
     const uint8_t field[5] = {4, uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     return put_bytes(handle, field, 5);
 }

@@ -81,37 +81,6 @@ int16_t read_member(const FieldReader &in, T *member) {
     return st;
 }
 
-// The unread bytes of the current block of a file open for reading, for
-// loaders that parse a whole record in place when it lies there complete
-// and nothing is pending. A loader that finds the record incomplete or
-// unusual leaves the bytes alone and reads it field by field instead, so
-// what the caller sees is the same either way.
-class BufferedRecord {
-public:
-    explicit BufferedRecord(int16_t handle) : handle_(handle) {
-        if (status_pending()) return;
-        ReadWindow window = read_window(handle);
-        start_ = at_ = window.data;
-        end_ = window.data + window.size;
-    }
-    bool usable() const { return start_ != nullptr; }
-    // The next n bytes, or null when the block ends first.
-    const uint8_t *take(int32_t n) {
-        if (end_ - at_ < n) return nullptr;
-        const uint8_t *p = at_;
-        at_ += n;
-        return p;
-    }
-    // Steps over length-prefixed items through the record-end byte.
-    bool skip_to_record_end(uint8_t recordEnd);
-    // Marks the bytes taken as read.
-    void commit() { consume(handle_, int32_t(at_ - start_)); }
-
-private:
-    int16_t handle_;
-    const uint8_t *start_ = nullptr, *at_ = nullptr, *end_ = nullptr;
-};
-
 // ---- writing; each returns -1 or the first failing write status ----
 [[nodiscard]] int16_t put_bytes(int16_t handle, const uint8_t *bytes, int32_t count);
 [[nodiscard]] int16_t put_byte_field(int16_t handle, uint16_t value);

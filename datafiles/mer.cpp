@@ -4,25 +4,13 @@
 // files that do not declare which are read by guessing from field lengths.
 #include <string.h>
 
+#include "codec/record_reader.h"
 #include "datafiles/transfer.h"
 
 namespace cardfs {
 namespace {
 
-constexpr int16_t kCapacity = 42;
 constexpr uint16_t kEarly = 1, kLate = 2;  // values of merLayoutSeen
-
-struct Field {
-    uint8_t data[kCapacity + 1];
-    int16_t length;
-};
-
-int16_t read_raw(const FieldReader &in, Field *f) {
-    int16_t r = read_field(in, f->data, kCapacity);
-    int16_t st = check_field(in, r);
-    f->length = st == 0 ? r : 0;
-    return st;
-}
 
 bool is_control_byte(uint8_t b) {
     const uint8_t low = uint8_t(b & 0x7F);
@@ -65,11 +53,12 @@ int16_t word_from(const Field &f, int16_t *member) {
 }
 
 // text1, then text2/byte1/word1 in whichever layout this record has.
-int16_t read_head(const FieldReader &in, MERStructure *mer) {
-    Field f2, f3;
-    int16_t st = read_text(in, mer->text1, int32_t(sizeof mer->text1));
-    if (st == 0) st = read_raw(in, &f2);
-    if (st == 0) st = read_raw(in, &f3);
+CARDFS_INLINE int16_t read_head(RecordReader &in, MERStructure *mer) {
+    uint8_t second[kFieldCapacity + 1], third[kFieldCapacity + 1];
+    Field f2 = {nullptr, 0}, f3 = {nullptr, 0};
+    int16_t st = in.text(mer->text1, int32_t(sizeof mer->text1));
+    if (st == 0) st = in.field(&f2, second, true);
+    if (st == 0) st = in.field(&f3, third);
     if (st != 0) return st;
     const uint16_t layout = record_layout(f2, f3);
     if (layout == 0) return kFieldLength;
@@ -80,7 +69,7 @@ int16_t read_head(const FieldReader &in, MERStructure *mer) {
     }
     store_text(f2.data, f2.length, mer->text2, int32_t(sizeof mer->text2));
     st = byte_from(f3, &mer->byte1);
-    return st == 0 ? read_member(in, &mer->word1) : st;
+    return st == 0 ? in.member(&mer->word1) : st;
 }
 
 // The stamp carries no seconds and only the year modulo 16; *present
@@ -93,60 +82,67 @@ void decode_stamp(const uint8_t d[4], MERStructure *mer, struct tm *kept, bool *
         mer->time = 0;
         return;
     }
-    memset(kept, 0, sizeof *kept);
+    memset(kept, 0, sizeof *kept);  // no daylight saving
     kept->tm_year = yearNibble + 90;
     kept->tm_mon = month - 1;
     kept->tm_mday = day;
     kept->tm_hour = hour;
     kept->tm_min = minute;
+    refresh_local_zone();
     mer->time = make_time_local(kept);
     *present = true;
 }
 
-int16_t read_stamp(const FieldReader &in, MERStructure *mer, struct tm *kept, bool *present) {
-    const int16_t length = read_byte(in.handle);
-    const int16_t st = check_field(in, length);
+CARDFS_INLINE int16_t read_stamp(RecordReader &in, MERStructure *mer, struct tm *kept, bool *present) {
+    const int16_t length = in.byte();
+    const int16_t st = in.check(length);
     if (st != 0 || length == 0) return st;
     if (length != 4) return kFieldLength;
-    uint8_t d[4] = {0, 0, 0, 0};
-    // A byte that cannot be read stays pending for the next field's check.
-    (void)FS_ReadFile(in.handle, d, 4);
+    // Four byte reads without checks: a byte past the end is the reader's
+    // -1 (0xFF), and a failure stays pending for the next field's check.
+    uint8_t d[4];
+    for (uint8_t &b : d) b = uint8_t(in.byte());
     decode_stamp(d, mer, kept, present);
     return 0;
 }
 
-int16_t read_flag(const FieldReader &in, MERStructure *mer) {
-    uint32_t value = 0;
-    bool present = false;
-    const int16_t st = read_number(in, 1, &value, &present);
-    if (st == 0 && present) mer->flag = value != 0xFF && (value & 2) ? uint8_t(value & 1) : 0xFF;
-    return st;
+CARDFS_INLINE int16_t read_flag(RecordReader &in, MERStructure *mer) {
+    uint8_t buffer[kFieldCapacity + 1];
+    Field f;
+    const int16_t st = in.field(&f, buffer);
+    if (st != 0 || f.length == 0) return st;
+    if (f.length != 1) return kFieldLength;
+    const uint8_t value = f.data[0];
+    mer->flag = value != 0xFF && (value & 2) ? uint8_t(value & 1) : 0xFF;
+    return 0;
 }
 
-int16_t read_fields(const FieldReader &in, MERStructure *mer, struct tm *kept, bool *stamped) {
+CARDFS_INLINE int16_t read_fields(RecordReader &in, MERStructure *mer, struct tm *kept, bool *stamped) {
     int16_t st = read_head(in, mer);
-    if (st == 0) st = read_member(in, &mer->byte2);
-    if (st == 0) st = read_member(in, &mer->byte3);
-    if (st == 0) st = read_member(in, &mer->byte4);
+    if (st == 0) st = in.member(&mer->byte2);
+    if (st == 0) st = in.member(&mer->byte3);
+    if (st == 0) st = in.member(&mer->byte4);
     if (st == 0) st = read_stamp(in, mer, kept, stamped);
-    if (st == 0) st = read_member(in, &mer->byte5);
-    if (st == 0) st = read_member(in, &mer->word2);
-    if (st == 0) st = read_member(in, &mer->byte6);
-    if (st == 0) st = read_member(in, &mer->dword1);
-    if (st == 0) st = read_member(in, &mer->byte7);
-    if (st == 0) st = read_member(in, &mer->word3);
-    if (st == 0) st = read_member(in, &mer->year);
-    if (st == 0) st = read_text(in, mer->text2, int32_t(sizeof mer->text2));
+    if (st == 0) st = in.member(&mer->byte5);
+    if (st == 0) st = in.member(&mer->word2);
+    if (st == 0) st = in.member(&mer->byte6);
+    if (st == 0) st = in.member(&mer->dword1);
+    if (st == 0) st = in.member(&mer->byte7);
+    if (st == 0) st = in.member(&mer->word3);
+    if (st == 0) st = in.member(&mer->year);
+    if (st == 0) st = in.text(mer->text2, int32_t(sizeof mer->text2));
     if (st == 0) st = read_flag(in, mer);
-    if (st == 0) st = read_member(in, &mer->word4);
-    if (st == 0) st = read_member(in, &mer->seconds);
+    if (st == 0) st = in.member(&mer->word4);
+    if (st == 0) st = in.member(&mer->seconds);
     return st;
 }
 
+// The kept time as the stamp's conversion normalised it, its daylight-saving
+// state included.
 void refine_time(MERStructure *mer, struct tm *kept) {
     if (mer->year != 0xFFFF) kept->tm_year = mer->year - 1900;
     if (mer->seconds != 0xFF) kept->tm_sec = int8_t(mer->seconds);
-    mer->time = make_time_local(kept);
+    mer->time = local_time_value(*kept);
 }
 
 // Sets the caller's year and seconds from the time, which the stamp holds
@@ -208,9 +204,10 @@ extern "C" CARDFS_API void P2C_InitMERStructure(MERStructure *mer) {
 extern "C" CARDFS_API int16_t C2P_LoadFileOfMER(int16_t handle, MERStructure *mer) {
     if (mer == nullptr) return CARDFS_E_ARGUMENT;
     P2C_InitMERStructure(mer);
+    RecordReader in(handle, int16_t(g_transfer.recordEnd));
     uint32_t second = 0, first = 0;
-    if (!read_swapped_dword(handle, &second) || !read_swapped_dword(handle, &first)) return kNoRecord;
-    int16_t st = take_pending_status();
+    if (!in.swapped_dword(&second) || !in.swapped_dword(&first)) return kNoRecord;
+    int16_t st = in.pending();
     if (st != kOk) return st;
     const int16_t loaded = is_null_position(second, first) ? kNullPosition : kOk;
     // The null position is scaled too; the result is decided on the pair as read.
@@ -219,15 +216,14 @@ extern "C" CARDFS_API int16_t C2P_LoadFileOfMER(int16_t handle, MERStructure *me
     mer->coord1 = int32_t(first * factor);
     struct tm kept = {};
     bool stamped = false;
-    const FieldReader in = transfer_reader(handle);
     st = read_fields(in, mer, &kept, &stamped);
     if (st == kRecordComplete) return loaded;
     if (st != 0) return st;
     if (stamped) refine_time(mer, &kept);
     // A record that runs out before its end is complete all the same; a
     // failure on the way stays pending and is taken next.
-    (void)skip_to_record_end(in);
-    st = take_pending_status();
+    (void)in.skip_to_record_end();
+    st = in.pending();
     return st != kOk ? st : loaded;
 }
 

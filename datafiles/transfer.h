@@ -36,9 +36,15 @@ inline TransferState g_transfer = {0, 0, 0, 0, 0};
 inline FieldReader transfer_reader(int16_t handle) { return {handle, int16_t(g_transfer.recordEnd)}; }
 
 // ---- time (stamps of MER records, time.cpp) ----
-// mktime of a local broken-down time, -1 outside a non-negative 32-bit
-// count of seconds; normalises *tm.
+// Reads the time-zone settings again when TZ has changed since the last
+// call; once before the conversions of a record.
+void refresh_local_zone();
+// mktime of a local broken-down time, tm_isdst taken as mktime takes it;
+// -1 outside a non-negative 32-bit count of seconds. Normalises *tm as
+// mktime does, tm_isdst included.
 int32_t make_time_local(struct tm *tm);
+// The same time value, leaving the broken-down time as it is.
+int32_t local_time_value(const struct tm &tm);
 // gmtime; false for a negative time.
 bool break_time_utc(int32_t time, struct tm *out);
 

@@ -10,6 +10,18 @@
 #include "device/invariant.h"
 #include "device/layout.h"
 
+// A function off the hot path: refusals and block changes behind a call
+// that is taken rarely, so that the common case stays a few instructions.
+// And its opposite, for the few small functions of a per-byte or per-field
+// loop that the compiler would otherwise leave as calls.
+#if defined(__GNUC__)
+#define CARDFS_OUT_OF_LINE __attribute__((noinline, cold))
+#define CARDFS_INLINE inline __attribute__((always_inline))
+#else
+#define CARDFS_OUT_OF_LINE
+#define CARDFS_INLINE inline
+#endif
+
 namespace cardfs {
 
 constexpr int16_t kOk = -1;

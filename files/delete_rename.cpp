@@ -18,7 +18,7 @@ int16_t delete_entry(FileInfo *r) {
         int16_t st = dev_read(d, block, r->buffer);
         if (st != kOk) return st;
         uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
-        block = int16_t(EncodeFileBuffer(link));
+        block = int16_t(encode_file_buffer(link));
     }
     return write_back_entry(&r->scan, WriteOrder::EntryFirst);
 }

@@ -22,27 +22,48 @@ int16_t next_block(DirScan *scan) {
     return kOk;
 }
 
-}  // namespace
-
-DirEntry *scan_entry(DirScan *scan) {
-    uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
-    uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
-    if (at >= base && at < base + sizeof scan->block && (at - base) % layout::kEntrySize == 0) return scan->entry;
-    constexpr int32_t kLast = layout::kMaxEntriesPerBlock - 1;
-    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > kLast ? kLast : scan->entryIndex);
+DirEntry *entry_at(DirScan *scan, int32_t index) {
     return reinterpret_cast<DirEntry *>(scan->block + index * layout::kEntrySize);
 }
+
+// Moves the scan forward as repeated FS_ReadDir calls would, until found()
+// accepts an entry: -1 with the scan on it, or the status of the call that
+// would have ended the scan. Entries inside a block are stepped in a tight
+// loop; a block change is FS_ReadDir's own, with its device operations.
+// The scan and the status variable end as those calls would leave them.
+template <class Found>
+int16_t scan_until(DirScan *scan, Found found) {
+    const int32_t perBlock = scan->device->blockSize / layout::kEntrySize;
+    while (scan->entryIndex >= 0 && scan->entryIndex < perBlock) {
+        for (int32_t i = scan->entryIndex + 1; i < perBlock; i++) {
+            if (found(*entry_at(scan, i))) {
+                scan->entryIndex = int16_t(i);
+                scan->entry = entry_at(scan, i);
+                return store(kOk);
+            }
+        }
+        scan->entryIndex = int16_t(perBlock - 1);
+        scan->entry = entry_at(scan, perBlock - 1);
+        int16_t st = FS_ReadDir(scan);
+        if (st != kOk) return st;
+        if (found(*scan->entry)) return kOk;
+    }
+    return FS_ReadDir(scan);
+}
+
+}  // namespace
 
 int16_t find_entry(DeviceDescriptor *d, const char name[8], uint16_t extension, DirScan *scan) {
     int16_t st = FS_OpenDir(d, scan);
     if (st != kOk) return st;
     // No file has extension 0: it marks free entries.
     if (extension == 0) return store(CARDFS_E_NOT_FOUND);
-    while ((st = FS_ReadDir(scan)) == kOk) {
-        const DirEntry *e = scan->entry;
-        if (e->extension == extension && names_equal(e->name, name)) return kOk;
-    }
-    return st;
+    const uint64_t wanted = folded_name(name);
+    return scan_until(scan, [&](const DirEntry &e) { return e.extension == extension && folded_name(e.name) == wanted; });
+}
+
+int16_t find_free_entry(DirScan *scan) {
+    return scan_until(scan, [](const DirEntry &e) { return e.extension == 0; });
 }
 
 }  // namespace cardfs
@@ -98,8 +119,10 @@ extern "C" CARDFS_API int16_t FS_FilesPresent(DirScan *scan) {
     int16_t st = FS_OpenDir(g_frame.current, scan);
     if (st != kOk) return st;
     int16_t files = 0;
-    while (FS_ReadDir(scan) == kOk)
-        if (scan->entry->extension != 0) files++;
+    (void)scan_until(scan, [&files](const DirEntry &e) {
+        if (e.extension != 0) files++;
+        return false;
+    });
     FS_CloseDir(scan);
     return files;
 }

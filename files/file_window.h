@@ -7,13 +7,19 @@
 
 namespace cardfs {
 
+// The record of a file open for reading whose next byte lies in its
+// buffer, or null: FS_Getc's common case, which reads that byte and
+// changes nothing else.
+inline FileInfo *ready_reader(int16_t handle) {
+    if (handle < 0 || handle >= kRecords || handle == g_files.writer) return nullptr;
+    FileInfo &r = g_files.records[handle];
+    const bool ready = r.device != nullptr && r.position >= 0 && r.position < r.limit && r.limit <= kBufferSize;
+    return ready ? &r : nullptr;
+}
+
 // FS_Getc without the call while the next byte is in the record's buffer.
 inline int16_t read_byte(int16_t handle) {
-    if (handle >= 0 && handle < kRecords && handle != g_files.writer) {
-        FileInfo &r = g_files.records[handle];
-        if (r.device != nullptr && r.position >= 0 && r.position < r.limit && r.limit <= kBufferSize)
-            return r.buffer[r.position++];
-    }
+    if (FileInfo *r = ready_reader(handle)) return r->buffer[r->position++];
     return FS_Getc(handle);
 }
 

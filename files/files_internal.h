@@ -3,7 +3,9 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
+#include "files/byte_order.h"
 #include "volume/volume_internal.h"
 
 namespace cardfs {
@@ -38,19 +40,36 @@ struct ParsedName {
 };
 // -1, or -55 when the name gives no device to use.
 [[nodiscard]] int16_t parse_file_name(const char *text, ParsedName *out);
-bool names_equal(const char *a, const char *b);
-
-// ---- byte order of directory blocks (byte_order.cpp) ----
-void dir_block_to_host(uint8_t *block, int32_t blockSize);
-void dir_block_to_medium(uint8_t *block, int32_t blockSize);
+// The 8 name bytes with 'A' to 'Z' folded to 'a' to 'z', as one word: two
+// names are equal without regard to case when their words are. All bytes
+// at once: a byte gets 0x20 when its high bit is clear and its low seven
+// bits lie in 'A' to 'Z' (each test leaves its answer in bit 7).
+inline uint64_t folded_name(const char name[8]) {
+    constexpr uint64_t kBytes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    uint64_t v;
+    memcpy(&v, name, 8);
+    const uint64_t low7 = v & ~kHigh;
+    const uint64_t atLeastA = low7 + (0x80 - 'A') * kBytes, aboveZ = low7 + (0x80 - 'Z' - 1) * kBytes;
+    return v | (atLeastA & ~aboveZ & ~v & kHigh) >> 2;
+}
 
 // ---- directory (directory.cpp, writeback.cpp) ----
 // The entry the scan stands on (inside its block), recomputed from
 // entryIndex so that a damaged scan cannot point outside the block.
-DirEntry *scan_entry(DirScan *scan);
+inline DirEntry *scan_entry(DirScan *scan) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(scan->block);
+    uintptr_t at = reinterpret_cast<uintptr_t>(scan->entry);
+    if (at >= base && at < base + sizeof scan->block && (at - base) % layout::kEntrySize == 0) return scan->entry;
+    constexpr int32_t kLast = layout::kMaxEntriesPerBlock - 1;
+    int32_t index = scan->entryIndex < 0 ? 0 : (scan->entryIndex > kLast ? kLast : scan->entryIndex);
+    return reinterpret_cast<DirEntry *>(scan->block + index * layout::kEntrySize);
+}
 // Finds name.extension through scan; -1 with the scan on the entry, -4
 // when there is no such file, or the status that ended the scan.
 [[nodiscard]] int16_t find_entry(DeviceDescriptor *device, const char name[8], uint16_t extension, DirScan *scan);
+// Moves an open scan to the next free entry: -1, or the status that ended
+// the scan.
+[[nodiscard]] int16_t find_free_entry(DirScan *scan);
 // Writes the scan's current entry and the allocation map to the medium.
 // The order matters on media rewritten in place: MapFirst when the change
 // takes blocks (a commit), EntryFirst when it gives them back (a deletion).

@@ -23,8 +23,6 @@ uint16_t parse_extension(const char *text) {
     return uint16_t(value);
 }
 
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 int16_t parse_file_name(const char *text, ParsedName *out) {
@@ -45,11 +43,6 @@ int16_t parse_file_name(const char *text, ParsedName *out) {
     return kOk;
 }
 
-bool names_equal(const char *a, const char *b) {
-    for (int i = 0; i < 8; i++)
-        if (fold(a[i]) != fold(b[i])) return false;
-    return true;
-}
 
 }  // namespace cardfs
 

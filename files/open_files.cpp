@@ -54,7 +54,7 @@ int16_t load_block(FileInfo *r, uint16_t block) {
     int16_t st = dev_read(d, block, r->buffer);
     if (st != kOk) return st;
     uint16_t link = link_word(r);
-    link = EncodeFileBuffer(&link);
+    link = encode_file_buffer(&link);
     set_link_word(r, link);
     r->position = layout::kLinkSize;
     if (!(link & kLastBlock)) {

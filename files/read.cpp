@@ -3,7 +3,7 @@
 // the caller sees is exactly what reading byte by byte gives.
 #include <string.h>
 
-#include "files/files_internal.h"
+#include "files/file_window.h"
 
 namespace cardfs {
 namespace {
@@ -22,6 +22,28 @@ int16_t advance(FileInfo *r) {
     // A chain that runs on longer than the medium has blocks loops.
     if (!(link & kLastBlock) && r->blocksDone > r->device->totalBlocks) return CARDFS_E_VERIFY;
     return load_block(r, link);
+}
+
+// FS_Getc beyond its common case: refusals, odd states and block changes.
+CARDFS_OUT_OF_LINE int16_t getc_slow(int16_t handle) {
+    FileInfo *r = record_of(handle);
+    if (r == nullptr || handle == g_files.writer) {
+        store(CARDFS_E_NOT_OPEN);
+        return -1;
+    }
+    if (r->device == nullptr) return -1;
+    if (r->position < 0 || r->limit > kBufferSize || r->position > r->limit) {
+        store(CARDFS_E_VERIFY);
+        return -1;
+    }
+    if (r->position == r->limit) {
+        int16_t st = advance(r);
+        if (st != kOk) {
+            store(st);
+            return -1;
+        }
+    }
+    return r->buffer[r->position++];
 }
 
 }  // namespace
@@ -49,24 +71,8 @@ extern "C" CARDFS_API int16_t FS_OpenR(const char *name) {
 }
 
 extern "C" CARDFS_API int16_t FS_Getc(int16_t handle) {
-    FileInfo *r = record_of(handle);
-    if (r == nullptr || handle == g_files.writer) {
-        store(CARDFS_E_NOT_OPEN);
-        return -1;
-    }
-    if (r->device == nullptr) return -1;
-    if (r->position < 0 || r->limit > kBufferSize || r->position > r->limit) {
-        store(CARDFS_E_VERIFY);
-        return -1;
-    }
-    if (r->position == r->limit) {
-        int16_t st = advance(r);
-        if (st != kOk) {
-            store(st);
-            return -1;
-        }
-    }
-    return r->buffer[r->position++];
+    if (FileInfo *r = ready_reader(handle)) return r->buffer[r->position++];
+    return getc_slow(handle);
 }
 
 extern "C" CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32_t count) {

@@ -20,9 +20,7 @@ FileInfo *writer_record(int16_t handle) {
 int16_t claim_entry(FileInfo *r, const ParsedName &name) {
     int16_t st = FS_OpenDir(r->device, &r->scan);
     if (st != kOk) return st;
-    do {
-        if (FS_ReadDir(&r->scan) != kOk) return CARDFS_E_DIR_FULL;
-    } while (r->scan.entry->extension != 0);
+    if (find_free_entry(&r->scan) != kOk) return CARDFS_E_DIR_FULL;
     memcpy(r->scan.entry->name, name.name, 8);
     r->scan.entry->extension = uint16_t(name.extension | kOpenForWriting);
     return kOk;
@@ -36,13 +34,13 @@ int16_t next_block(FileInfo *r) {
     if (int16_t st = allocate_block(d, &block); st != kOk) return st;
     set_link_word(r, uint16_t(block));
     uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
-    DecodeFileBuffer(link);
+    decode_file_buffer(link);
     int16_t st = dev_write(d, r->bufferBlock, r->buffer);
     if (st != kOk) {
         release_block(d, block);
         return st;
     }
-    EncodeFileBuffer(link);
+    encode_file_buffer(link);
     scan_entry(&r->scan)->blockCount++;
     r->blocksDone++;
     r->bufferBlock = uint16_t(block);
@@ -56,9 +54,9 @@ int16_t write_last_block(FileInfo *r) {
     set_link_word(r, uint16_t(kLastBlock + r->position));
     memset(r->buffer + r->position, 0, size_t(d->blockSize - r->position));
     uint16_t *link = reinterpret_cast<uint16_t *>(r->buffer);
-    DecodeFileBuffer(link);
+    decode_file_buffer(link);
     int16_t st = dev_write(d, r->bufferBlock, r->buffer);
-    EncodeFileBuffer(link);
+    encode_file_buffer(link);
     return st;
 }
 
@@ -95,6 +93,12 @@ int16_t open_for_writing(int16_t h, const char *name) {
     r->position = layout::kLinkSize;
     r->blocksDone = 0;
     return kOk;
+}
+
+// FS_Putc beyond its common case: refusals, odd states and block changes.
+CARDFS_OUT_OF_LINE int16_t putc_slow(int16_t c, int16_t handle) {
+    const uint8_t byte = uint8_t(c);
+    return FS_WriteFileEx(handle, &byte, 1);
 }
 
 }  // namespace
@@ -139,9 +143,17 @@ extern "C" CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer,
     return store(kOk);
 }
 
+// The common case stores the byte at once: the file open for writing, with
+// room left in its block.
 extern "C" CARDFS_API int16_t FS_Putc(int16_t c, int16_t handle) {
-    uint8_t byte = uint8_t(c);
-    return FS_WriteFileEx(handle, &byte, 1);
+    if (g_files.writers != 0 && handle == g_files.writer && handle >= 0 && handle < kRecords) {
+        FileInfo &r = g_files.records[handle];
+        if (r.device != nullptr && r.position >= layout::kLinkSize && r.position < r.device->blockSize) {
+            r.buffer[r.position++] = uint8_t(c);
+            return store(kOk);
+        }
+    }
+    return putc_slow(c, handle);
 }
 
 extern "C" CARDFS_API int16_t FS_Puts(const char *text, int16_t handle) {

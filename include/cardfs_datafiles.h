@@ -30,6 +30,10 @@
  *    the missing members left at 0, and nothing of the next record is read.
  *  - Times are composed as local time and broken down as UTC; both follow
  *    the process's TZ setting and a 32-bit count of seconds from 1970.
+ *    The loader composes MER stamps as mktime would, but reads the zone
+ *    again only when TZ has changed, which it checks for every record (no
+ *    tzset call is needed): with TZ unset, a change of the system's own
+ *    zone while the process runs is not sure to be seen.
  */
 #ifndef CARDFS_DATAFILES_H
 #define CARDFS_DATAFILES_H

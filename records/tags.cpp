@@ -36,7 +36,7 @@ int16_t save_tag(int16_t handle, const TagRecord *tag, uint8_t kind, uint32_t va
     TagInfo t = tag_row(tag->tagNumber);
     bool kindOk = kind == kFloat ? t.tagType == kFloat : (t.tagType & ~kSigned) == kind;
     if (!kindOk || !FS_CheckTagRange(tag->tagNumber, value)) return CARDFS_E_RANGE;
-    uint16_t number = EncDecINT(tag->tagNumber);
+    uint16_t number = enc_dec_int(tag->tagNumber);
     const uint8_t bytes[6] = {uint8_t(number), uint8_t(number >> 8), uint8_t(value),
                               uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
     return put_bytes(handle, bytes, 2 + size);
@@ -76,11 +76,11 @@ extern "C" CARDFS_API int16_t FS_SaveByteTag(int16_t handle, TagRecord *tag) {
 }
 
 extern "C" CARDFS_API int16_t FS_SaveWordTag(int16_t handle, TagRecord *tag) {
-    return save_tag(handle, tag, kWord, tag ? EncDecINT(uint16_t(tag->tagValue)) : 0, 2);
+    return save_tag(handle, tag, kWord, tag ? enc_dec_int(uint16_t(tag->tagValue)) : 0, 2);
 }
 
 extern "C" CARDFS_API int16_t FS_SaveLongTag(int16_t handle, TagRecord *tag) {
-    return save_tag(handle, tag, kLong, tag ? EncDecDWORD(tag->tagValue) : 0, 4);
+    return save_tag(handle, tag, kLong, tag ? enc_dec_dword(tag->tagValue) : 0, 4);
 }
 
 extern "C" CARDFS_API int16_t FS_SaveFloatTag(int16_t handle, TagRecord *tag) {
@@ -94,14 +94,15 @@ extern "C" CARDFS_API int16_t FS_SaveEndTag(int16_t handle) {
 
 extern "C" CARDFS_API int16_t FS_ReadTag(int16_t handle, TagRecord *tag) {
     if (tag == nullptr) return CARDFS_E_ARGUMENT;
-    uint8_t bytes[4];
-    int16_t st = FS_ReadFile(handle, bytes, 2);
+    // The number goes into the record as read, low byte first: a number cut
+    // short by the end of the file keeps the byte that was there.
+    int16_t st = FS_ReadFile(handle, &tag->tagNumber, 2);
     if (st != kOk) return st;
-    tag->tagNumber = uint16_t(bytes[0] | bytes[1] << 8);
     if (tag->tagNumber == CARDFS_TAG_END) return CARDFS_R_NO_RECORD;
     if (tag->tagNumber >= CARDFS_TAG_COUNT) return CARDFS_E_RANGE;
     int32_t size = value_size(tag_row(tag->tagNumber).tagType);
     if (size == 0) return CARDFS_E_RANGE;
+    uint8_t bytes[4];
     if ((st = FS_ReadFile(handle, bytes, int16_t(size))) != kOk) return st;
     for (int32_t i = 0; i < size; i++)
         tag->tagValue = (tag->tagValue & ~(uint32_t(0xFF) << (8 * i))) | uint32_t(bytes[i]) << (8 * i);

@@ -156,6 +156,144 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         });
 }
 
+// A MER stamp as the loader composes it, with the C library's mktime: the stamp's fields as local
+// time without daylight saving, then, when year or seconds are given, that time as mktime left it
+// normalised (daylight-saving state included) with them put in.
+struct Stamp {
+    int nibble, month, day, hour, minute, year, seconds;  // year, seconds -1: absent
+    Bytes bytes() const {
+        const int w = hour * 2048 + minute * 32 + day;
+        return Bytes{4, uint8_t(w), uint8_t(month * 16 + nibble), uint8_t(w >> 8), uint8_t(w)};
+    }
+    Bytes record() const {  // late layout, every other member absent
+        return hex("00 00 00 01 00 00 00 02") + zeros(6) + bytes() + zeros(6)
+               + (year < 0 ? zeros(1) : Bytes{2, uint8_t(year), uint8_t(year >> 8)}) + zeros(3)
+               + (seconds < 0 ? zeros(1) : Bytes{1, uint8_t(seconds)}) + "FF";
+    }
+    int32_t composed() const {
+        tm t{};
+        t.tm_year = nibble + 90, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute;
+        setZone(getenv("TZ"));  // as mktime itself would, also on a C library that reads the zone once
+        time_t v = mktime(&t);
+        if (year >= 0 || seconds >= 0) {
+            if (year >= 0) t.tm_year = year - 1900;
+            if (seconds >= 0) t.tm_sec = int8_t(seconds);
+            v = mktime(&t);
+        }
+        return v < 0 || v > INT32_MAX ? -1 : int32_t(v);
+    }
+};
+
+TEST(MerFiles, SummerStampKeepsItsDaylightSavingWhenRefined) {
+    Vol v;
+    const Stamp summer{5, 5, 15, 10, 0, 2011, 30}, alone{5, 5, 15, 10, 0, -1, -1};
+    const std::string file = v.put(head(0xC0, 0x20) + summer.record() + alone.record());
+    inZone("EST5EDT", [&] {
+        In in(file);
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
+        EXPECT_EQ(m.time, utc(2011, 5, 15, 15, 0, 30)) << "10:00 standard time is 11:00 daylight time, kept as such";
+        ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
+        EXPECT_EQ(m.time, utc(1995, 5, 15, 15, 0, 0));
+    });
+}
+
+// Loaded stamps equal mktime's composition in zones with and without daylight saving, on every day
+// of a year around the hours zones change at, refined by years on the other side of a change and by
+// seconds that carry into the minute; also when TZ changes between records without a tzset call.
+TEST(MerFiles, StampTimesEqualMktimeAcrossZonesTransitionsAndZoneChanges) {
+    Vol v;
+    std::vector<Stamp> stamps;
+    const int years[] = {-1, 2011, 1995, 1969}, seconds[] = {-1, 30, 99, 0xFB, 0};
+    for (int month = 1, k = 0; month <= 12; month++)
+        for (int day = 1; day <= 31; day++)
+            for (int hour : {0, 1, 2, 3})
+                for (int minute : {0, 59}) stamps.push_back({5, month, day, hour, minute, years[k % 4], seconds[k++ % 5]});
+    stamps.push_back({0, 0, 0, 0, 0, 2011, 30});      // all zero: no time
+    stamps.push_back({15, 15, 31, 31, 63, -1, -1});   // every field beyond its range
+    Bytes file = head(0xC0, 0x20);
+    for (const Stamp &s : stamps) file = file + s.record();
+    const std::string name = v.put(file);
+    const char *zones[] = {"UTC", "EST5EDT", "CET-1CEST", "AEST-10AEDT,M10.1.0,M4.1.0/3", "LHST-10:30LHDT-11,M10.1.0,M4.1.0"};
+    for (const char *tz : zones) inZone(tz, [&] {
+        In in(name);
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        for (const Stamp &s : stamps) {
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
+            const int32_t want = s.nibble + s.month + s.day + s.hour + s.minute ? s.composed() : 0;
+            ASSERT_EQ(m.time, want) << tz << " " << testing::PrintToString(s.bytes()) << " " << s.year << " " << s.seconds;
+        }
+    });
+    inZone("UTC", [&] {
+        In in(name);
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        for (size_t i = 0; i < 200; i++) {  // the zone changes under the loader
+            const char *tz = zones[i % 3 + 1];
+#if defined(_WIN32)
+            _putenv_s("TZ", tz);
+#else
+            setenv("TZ", tz, 1);
+#endif
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
+            ASSERT_EQ(m.time, stamps[i].composed()) << tz << " " << i;
+        }
+    });
+}
+
+// Records are parsed in place while they lie in the current block and through the byte layer from
+// the first field that does not: records of every length, written early, late and undeclared (the
+// loader guesses), cross block ends at every field and load as written.
+TEST(MerFiles, RecordsAcrossBlockEndsLoadAsWritten) {
+    Vol v;
+    std::vector<MERStructure> records(300);
+    for (size_t i = 0; i < records.size(); i++) {
+        MERStructure &m = records[i];
+        P2C_InitMERStructure(&m);
+        m.coord1 = int32_t(i * 7), m.coord2 = -int32_t(i);
+        snprintf(m.text1, sizeof m.text1, "%.*s", int(i % 23), "abcdefghijklmnopqrstuvwxyz");
+        snprintf(m.text2, sizeof m.text2, "%.*s", int(1 + i % 17), "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        if (i % 3) m.byte1 = int8_t(i), m.word1 = int16_t(i * 3);
+        if (i % 4) m.time = int32_t(800000000 + i * 3607);
+        if (i % 5) m.dword1 = uint32_t(i * 100003), m.flag = uint8_t(i % 2);
+    }
+    const uint8_t heads[][2] = {{0xE0, 0x20}, {0xC0, 0x20}, {0xC0, 0xC0}};  // early, late, undeclared (written early)
+    for (auto &h : heads) inZone("UTC", [&] {
+        const std::string name = v.make([&](int16_t w) {
+            EXPECT_EQ(saveStart(w, h[0], h[1]), -1);
+            for (MERStructure &m : records) EXPECT_EQ(P2C_MER_File_Add_Data(w, &m), -1);
+        });
+        In in(name);
+        MERStructure back;
+        ASSERT_EQ(in.start(), -1);
+        for (const MERStructure &m : records) {
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &back), -1);
+            ASSERT_EQ(show(back), show(m)) << int(h[0]) << " " << int(h[1]);
+        }
+        EXPECT_EQ(C2P_LoadFileOfMER(in.h, &back), 128);
+        FS_Delete(name.c_str());
+    });
+}
+
+// A record that ends inside its four stamp bytes: each missing byte is what the byte reader gives
+// past the end, -1, that is 0xFF.
+TEST(MerFiles, StampBytesPastTheEndAreFF) {
+    Vol v;
+    const Bytes before = head(0xC0, 0x20) + "00 00 00 01 00 00 00 02" + zeros(6);
+    struct { const char *stamp; int32_t time; } cases[] = {
+        {"04 0F 55", utc(1995, 5, 16, 8, 3, 0)},  // W = 0xFFFF: 1995-05-15, hour 31, minute 63
+        {"04 0F", utc(2006, 3, 16, 8, 3, 0)}};    // and month 15, year nibble 15: 2005-15-15 31:63
+    for (auto &c : cases) inZone("UTC", [&] {
+        In in(v.put(before + c.stamp));
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        EXPECT_EQ(C2P_LoadFileOfMER(in.h, &m), -57) << c.stamp;
+        EXPECT_EQ(m.time, c.time) << c.stamp;
+    });
+}
+
 // Undeclared, the layout is decided per record; declared, it overrides the decision.
 TEST(MerFiles, TextLayoutDecisionAndMalformedRecords) {
     Vol v;
@@ -268,6 +406,28 @@ TEST(TrackFiles, PointsBreaksAndScaling) {
         EXPECT_EQ(show(back), show(p.byte2 == 0 ? gap : p));
     }
     EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &back), 128);
+}
+
+// Items after the last field are stepped over up to the record end, in place or through the byte
+// layer: items of every length cross block ends at every offset.
+TEST(TrackFiles, ItemsBeforeTheRecordEndAreSteppedOverAcrossBlockEnds) {
+    Vol v;
+    auto swapped = [](uint32_t c) { return Bytes{uint8_t(c >> 16), uint8_t(c >> 24), uint8_t(c), uint8_t(c >> 8)}; };
+    Bytes file = head(0xC0, 0xC0);
+    const int points = 400;
+    for (int i = 0; i < points; i++) {
+        file = file + swapped(uint32_t(i)) + swapped(uint32_t(i + 1)) + Bytes{1, uint8_t(i)} + zeros(9);
+        for (int k = 0; k < i % 4; k++) file = file + Bytes{uint8_t(i % 7)} + Bytes(size_t(i % 7), 0xEE);
+        file.push_back(0xFF);
+    }
+    In in(v.put(file));
+    TrackStructure t;
+    ASSERT_EQ(in.start(), -1);
+    for (int i = 0; i < points; i++) {
+        ASSERT_EQ(C2P_LoadFileOfTrack(in.h, &t), -1) << i;
+        ASSERT_EQ((Longs{t.coord1, t.coord2, t.byte1}), (Longs{i, i + 1, int8_t(i)})) << i;
+    }
+    EXPECT_EQ(C2P_LoadFileOfTrack(in.h, &t), 128);
 }
 
 TEST(LineAndArea, RecordsWrittenLoadedAndMalformed) {

@@ -62,6 +62,34 @@ TEST(FilesDirectory, ScanAndNames) {
     EXPECT_EQ(recordsInUse(), 0);
 }
 
+// Lookups and counts step through the entries of a block without a call per entry and end where
+// FS_ReadDir would; names match without regard to case, and only the letters fold.
+TEST(FilesDirectory, LookupsAcrossDirectoryBlocksAndCaseFolding) {
+    Dev d = mounted(makeDiskette());
+    for (int i = 1; i <= 33; i++) ASSERT_EQ(writeFile("n" + std::to_string(i) + ".1", {uint8_t(i)}), -1);
+    EXPECT_EQ(readBack("N31.1"), ok({31})) << "the last entry of the first block";
+    EXPECT_EQ(readBack("N32.1"), ok({32})) << "the first entry of the second block";
+    EXPECT_EQ(readBack("n33.1"), ok({33}));
+    DirScan counted, stepped;
+    EXPECT_EQ(FS_FilesPresent(&counted), 33);
+    EXPECT_EQ(GetErrno(), -4);
+    int files = 0;
+    ASSERT_EQ(FS_OpenDir(nullptr, &stepped), -1);
+    while (FS_ReadDir(&stepped) == -1) files += stepped.entry->extension != 0;
+    EXPECT_EQ(files, 33);
+    auto at = [](const DirScan &s) { return std::make_tuple(s.currentBlock, s.entryIndex, (const uint8_t *)s.entry - s.block); };
+    EXPECT_EQ(at(counted), at(stepped));
+    const char *pairs[][2] = {{"@x.1", "`x.1"}, {"[x.1", "{x.1"}, {"\xC1x.1", "\xE1x.1"}, {"Zx.1", "zX.1"}, {"Ax.1", "aX.1"}};
+    for (auto &p : pairs) {
+        ASSERT_EQ(writeFile(p[0], {7}), -1) << p[0];
+        const bool letters = p[0][0] == 'Z' || p[0][0] == 'A';
+        EXPECT_EQ(FS_OpenW(p[1]), letters ? -5 : 0) << p[1];
+        if (!letters) {
+            EXPECT_EQ(FS_CloseW(0), -1);
+        }
+    }
+}
+
 // Each block holds a link word and blockSize - 2 data bytes; the last block's link word has bit 15 set
 // and counts the bytes in use, link word included, and the rest of that block is zero.
 TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
@@ -87,6 +115,49 @@ TEST(FilesData, BlockBoundariesAndLinkWordsOnTheMedium) {
             EXPECT_EQ(FS_Delete("size.1"), -1);
         }
     }
+}
+
+// FS_Putc and FS_Getc handle a byte inside the current block on a short path; block ends, a position a
+// host damaged through FS_FileInfo and the status variable go as on the long one.
+TEST(FilesData, ByteCallsAtBlockEndsAndDamagedPositions) {
+    Dev d = mounted(makeDiskette());
+    const Bytes content = pattern(3 * 510 + 1, 5);
+    FS_OpenR("none.1");  // leaves -4 pending
+    const int16_t w = FS_OpenW("bytes.1");
+    for (size_t i = 0; i < content.size(); i++) {
+        ASSERT_EQ(FS_Putc(content[i], w), -1) << i;
+        EXPECT_EQ(d->count.of(Op::Write), i / 510) << "a full block goes out with the first byte for the next";
+    }
+    EXPECT_EQ(GetErrno(), -1);
+    FileInfo *fi = FS_FileInfo(w);
+    for (int16_t odd : {int16_t{1}, int16_t{513}}) {
+        const int16_t was = fi->position;
+        fi->position = odd;
+        EXPECT_EQ(FS_Putc('x', w), -10) << odd;
+        EXPECT_EQ(GetErrno(), -10) << odd;
+        fi->position = was;
+    }
+    ASSERT_EQ(FS_CloseW(w), -1);
+    const int16_t r = FS_OpenR("bytes.1");
+    fi = FS_FileInfo(r);
+    EXPECT_EQ(FS_OpenR("none.1"), -4);
+    d->resetCounters();
+    for (size_t i = 0; i < 600; i++) ASSERT_EQ(FS_Getc(r), content[i]) << i;
+    EXPECT_EQ(GetErrno(), -4) << "a byte read leaves the status variable alone";
+    EXPECT_EQ(d->count.of(Op::Read), 1u);
+    const struct { int16_t position, limit; } odd[] = {{-1, 512}, {10, 1025}, {513, 512}};
+    for (auto &o : odd) {
+        const int16_t position = fi->position, limit = fi->limit;
+        fi->position = o.position, fi->limit = o.limit;
+        EXPECT_EQ(FS_Getc(r), -1) << o.position << " " << o.limit;
+        EXPECT_EQ(GetErrno(), -10) << o.position << " " << o.limit;
+        fi->position = position, fi->limit = limit;
+    }
+    fi->position = fi->limit;  // skips the rest of the second block
+    EXPECT_EQ(FS_Getc(r), content[1020]);
+    EXPECT_EQ(readAll(r), ok(Bytes(content.begin() + 1021, content.end())));
+    EXPECT_EQ(FS_Getc(r), -1) << "closed";
+    EXPECT_EQ(GetErrno(), -1) << "a closed handle leaves the status alone";
 }
 
 TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {

@@ -58,6 +58,16 @@ TEST(TagStreams, RangesSavedBytesAndReadBack) {
     }
 }
 
+// The tag number is read into the record as it comes: cut short by the end of the file, it keeps
+// the byte that was there in its low byte.
+TEST(TagStreams, NumberCutShortKeepsTheByteRead) {
+    Vol v;
+    In in(v.put(hex("05")));
+    TagRecord t{0xAB00, 0x11223344};
+    EXPECT_EQ(FS_ReadTag(in.h, &t), -57);
+    EXPECT_EQ((Longs{t.tagNumber, t.tagValue}), (Longs{0xAB05, 0x11223344}));
+}
+
 TEST(RawFiles, HeadersPayloadAndDamagedHeaders) {
     Vol v;
     {  // raw headers follow the record end of the current transfer: start one with the usual 0xFF

@@ -28,11 +28,8 @@ void mark_reserved_used(const DeviceDescriptor *d) {
     for (int32_t n = d->headerBlock; n < d->firstDataBlock; n++) mark_used(d, n);
 }
 
-int32_t lowest_zero_bit(uint8_t byte) {
-    int32_t bit = 0;
-    while (byte & (1 << bit)) bit++;
-    return bit;
-}
+// For a byte that is not 0xFF.
+int32_t lowest_zero_bit(uint8_t byte) { return __builtin_ctz(~uint32_t{byte}); }
 
 // One-bit map: the lowest free block, searched from the first byte not
 // known to be full.

@@ -176,7 +176,8 @@ int16_t take_empty_sector(DeviceDescriptor *d, int32_t cursor, int32_t *sector) 
 // else an empty one, else (when only the spare is empty) a reclaimed one.
 // Counts the block about to be taken and moves the cursor there.
 int16_t pick_sector(DeviceDescriptor *d, int32_t *sector) {
-    int32_t N = d->flashGeometry->sectorCount, perSector = blocks_per_sector(d);
+    const int32_t N = d->flashGeometry->sectorCount, perSector = flash.perSector;
+    CARDFS_ASSERT(perSector == blocks_per_sector(d));
     int32_t cursor = flash.cursor < 0 ? 0 : flash.cursor;
     // The usual case: the sector at the cursor still has room.
     if (cursor < N && flash.useCount[cursor] > 0 && flash.useCount[cursor] < perSector) {
@@ -200,20 +201,34 @@ int16_t pick_sector(DeviceDescriptor *d, int32_t *sector) {
     return kOk;
 }
 
+// Pairs that are not free (free is 0) in `count` map bytes from `first`: a
+// pair counts when either of its bits is set, eight bytes at a time.
+uint16_t pairs_in_use(int32_t first, int32_t count) {
+    constexpr uint64_t kLowBits = 0x5555555555555555u;
+    const uint8_t *map = g_volume.map + first;
+    int32_t used = 0, i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t v;
+        memcpy(&v, map + i, 8);
+        used += __builtin_popcountll((v | v >> 1) & kLowBits);
+    }
+    for (; i < count; i++) used += __builtin_popcount((map[i] | map[i] >> 1) & 0x55);
+    return uint16_t(used);
+}
+
 }  // namespace
 
 void count_sector_use(const DeviceDescriptor *d) {
     reset_open_bytes(d);
     const FlashGeometry *fg = d->flashGeometry;
-    int32_t perSector = blocks_per_sector(d);
+    const int32_t perSector = flash.perSector = blocks_per_sector(d);
     flash.freeSectors = 0;
     for (int32_t s = 0; s < fg->sectorCount; s++) {
         if (s < fg->systemSectors) {
             flash.useCount[s] = uint16_t(perSector);
             continue;
         }
-        uint16_t used = 0;
-        for (int32_t n = s * perSector; n < (s + 1) * perSector; n++) used = uint16_t(used + (pair_of(n) != kFree));
+        const uint16_t used = pairs_in_use(s * perSector / layout::kBlocksPerPairByte, perSector / layout::kBlocksPerPairByte);
         flash.useCount[s] = used;
         if (used == 0) flash.freeSectors++;
     }
@@ -227,8 +242,8 @@ int16_t find_free_pair(DeviceDescriptor *d, int32_t *block) {
     for (int32_t i = flash.openByte[s]; i < end; i++) {
         if ((g_volume.map[i] & layout::kReleasedBits) == layout::kReleasedBits) continue;
         flash.openByte[s] = i;
-        int32_t k = 0;
-        while ((g_volume.map[i] >> (2 * k)) & 2) k++;
+        // The lowest pair whose high bit is clear: free.
+        const int32_t k = __builtin_ctz(~uint32_t{g_volume.map[i]} & layout::kReleasedBits) / 2;
         *block = i * 4 + k;
         CARDFS_ASSERT(*block / blocks_per_sector(d) == s);
         set_pair(*block, kUsed);

@@ -32,6 +32,7 @@ struct FlashState {
     uint16_t useCount[layout::kMaxSectors];  // blocks of a sector whose pair is not free
     int16_t freeSectors;                     // data sectors with use count 0
     int32_t openByte[layout::kMaxSectors];   // map bytes from the sector's start up to it are full
+    int32_t perSector;                       // blocks per sector, kept for the allocation of every block
     // The sector of the last allocation. It lives as long as the library:
     // no mount, format or map load resets it, so that allocation goes on
     // where the last one stopped, and blocks land where media written in

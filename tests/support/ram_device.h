@@ -47,6 +47,9 @@ struct RamDevice {
     int64_t powerBudget = -1;  // writes and erases left; -1: unlimited
     uint64_t cutId = 0;
     bool tornWrites = false, tornBits = true, powerOff = false;
+    // Flash: refuse a write that would set a cleared bit. Only the benchmark's rows of library work
+    // alone switch it off, for writes it knows to be valid.
+    bool checkPrograms = true;
 
     void armFault(Op op, uint64_t nth, int16_t status = -100, Fault kind = Fault::Fails);
     void cutPowerAfter(int64_t n, bool torn = false);
