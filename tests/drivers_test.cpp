@@ -7,28 +7,18 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <map>
 
 #include "cardfs_programmer_standin.h"
 #include "helpers.h"
 
 namespace {
 
-using Files = std::map<std::string, Bytes>;
-using Ints = std::vector<int>;
+using Files = Model;
 
 DeviceDescriptor *cartridge(int slot) { return W32_USER_GetDevicePtr(int16_t(slot)); }
 DeviceDescriptor *card() { return W32_MMR_GetDevicePtr(0); }   // reader slot 0, flash level
 DeviceDescriptor *image() { return W32_MMR_GetDevicePtr(2); }  // image file on the card in reader slot 3
 
-Bytes fileBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void putFile(const std::string &path, const Bytes &b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
-}
 KvsCounters counters() {
     KvsCounters c;
     return KVS_GetCounters(&c), c;
@@ -347,19 +337,9 @@ TEST_F(Drivers, ImageEmulatesFlash) {
 // A cut after each sampled write of a short script: once power is back
 // every committed file reads back and nothing else is there.
 TEST_F(Drivers, PowerCutsOnImageKeepCommittedFiles) {
-    struct Step {
-        char op;  // 'c'reate, 'd'elete, 'r'ename a to b
-        std::string a, b;
-        Bytes data;
-    };
-    auto apply = [](Files &m, const Step &s) {
-        if (s.op == 'c') m[s.a] = s.data;
-        if (s.op == 'r') m[s.b] = m[s.a];
-        if (s.op != 'c') m.erase(s.a);
-    };
     std::vector<Step> script;
     std::mt19937 rng(2024);
-    for (Files m; script.size() < 16; apply(m, script.back())) {
+    for (Files m; script.size() < 16; applyStep(m, script.back())) {
         const std::string a = "P" + std::to_string(rng() % 6) + ".1", b = "P" + std::to_string(rng() % 6) + ".1";
         if (!m.count(a)) script.push_back({'c', a, "", pattern(rng() % 1600, uint32_t(rng()))});
         else if (rng() % 3 == 0 && !m.count(b)) script.push_back({'r', a, b, {}});
@@ -369,34 +349,20 @@ TEST_F(Drivers, PowerCutsOnImageKeepCommittedFiles) {
     formatted(image());
     Bytes start = fileBytes(imagePath());
     start[16 * 512 + 64] = 0x03;  // block 256 in use: every run allocates alike, from sector 2
-    Files names;
-    for (const Step &s : script)
-        for (const std::string &name : {s.a, s.b})
-            if (!name.empty()) names[name] = {};
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; i++) names.push_back("P" + std::to_string(i) + ".1");
     auto run = [&](int32_t cut, int torn, int32_t *writes) -> std::string {  // "" when all is well
         putFile(imagePath(), start);
         if (FS_Init(nullptr) != -1) return "no volume to start from";
         KVS_ResetCounters();
         KVS_CutPowerAfter(cut, torn);
         Files before;
-        const Step *inFlight = nullptr;
-        for (const Step &s : script) {
-            const int16_t st = s.op == 'c' ? writeFile(s.a, s.data) : s.op == 'd' ? FS_Delete(s.a.c_str())
-                                                                               : FS_Rename(s.a.c_str(), s.b.c_str());
-            if (st != -1 && (inFlight = &s)) break;
-            apply(before, s);
-        }
+        const Step *inFlight = runScript(script, before);
         if (writes) *writes = counters().fileWrites;
         if (cut < 0 && inFlight) return "the script fails without a cut";
         KVS_CutPowerAfter(-1, 0);
         if (const int16_t st = FS_Init(nullptr); st != -1) return "no volume: " + std::to_string(st);
-        Files after = before, seen;
-        if (inFlight) apply(after, *inFlight);
-        for (const auto &[name, none] : names)
-            if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
-        if (seen != before && seen != after) return "files differ from the committed state";
-        DirScan scan;
-        if (FS_FilesPresent(&scan) != int16_t(seen.size())) return "stray directory entries";
+        if (const std::string why = committed(names, before, inFlight); !why.empty()) return why;
         if (writeFile("AFTER.1", {1, 2, 3}) != -1 || readBack("AFTER.1") != ok({1, 2, 3})) return "no new file";
         return "";
     };

@@ -418,36 +418,4 @@ TEST(FilesFaults, LostWritesAndFlippedReads) {
     }
 }
 
-// Directory bytes and link words damaged at random: the library keeps to the medium and to its statuses.
-TEST(FilesFaults, RandomDamage) {
-    std::mt19937 rng(20240611);
-    for (int round = 0; round < 80; round++) {
-        Dev d = mounted(make(round % 2));
-        for (int i = 1; i <= 6; i++) writeFile("d." + std::to_string(i), pattern(rng() % 4000, uint32_t(rng())));
-        const int h = headerOf(d.get()), bs = int(d->blockSizeBytes());
-        Ints blocks;
-        for (const DirEntry &e : listDir())
-            for (int b : e.extension && e.extension < 1000 ? chainOf(d.get(), e.firstBlock, e.blockCount) : Ints{}) blocks.push_back(b);
-        for (int k = 0, n = 1 + int(rng() % 12); k < n; k++) {
-            if (rng() % 2) d->block(h + int(rng() % size_t(d->geometry.dirBlocks)))[rng() % size_t(bs)] = uint8_t(rng());
-            else putWord(d->block(blocks[rng() % blocks.size()]), uint16_t(rng()));
-        }
-        DirScan s;
-        Ints statuses = {(FS_FilesPresent(&s), GetErrno())};
-        for (int i = 1; i <= 6; i++) statuses.push_back(readBack("d." + std::to_string(i)).first);
-        for (int k = 0; k < 80 && (k ? FS_ReadDir(&s) : FS_OpenDir(nullptr, &s)) == -1; k++) {
-            FileDescr fd;
-            if (s.entry->extension == 0 || FD_GetCurrFileDescr(&s, &fd) != -1) continue;
-            const Read r = readAll(FD_OpenR_NoIntegrityTest(&fd));
-            EXPECT_LT(r.second.size(), size_t(d->geometry.totalBlocks * bs)) << round;
-            statuses.push_back(r.first);
-            if (rng() % 3 == 0) statuses.push_back(FD_Delete(&fd));
-        }
-        statuses.push_back(writeFile("late.1", pattern(rng() % 3000, 1)));
-        statuses.push_back(FS_Rename("d.2", "e.2"));
-        statuses.push_back(FS_Delete("d.3"));
-        for (int st : statuses) EXPECT_TRUE(documented(st)) << "round " << round << ": " << st;
-    }
-}
-
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -30,6 +32,14 @@ inline std::string newTempDir(const char *prefix) {
         if (std::filesystem::create_directory(dir, error)) return dir.string();
     }
     return "";
+}
+
+inline Bytes fileBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void putFile(const std::string &path, const Bytes &b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
 
 inline Bytes hex(const char *s) {
@@ -101,6 +111,37 @@ inline Read readBack(const std::string &name) {
     return h < 0 ? Read{h, {}} : readAll(h);
 }
 inline Read ok(const Bytes &b) { return {-57, b}; }
+
+// Power-cut scripts of creations, deletions and renames, and the files they commit.
+using Model = std::map<std::string, Bytes>;              // name -> content
+struct Step { char op; std::string a, b; Bytes data; };  // 'c'reate, 'd'elete, 'r'ename a to b
+inline void applyStep(Model &m, const Step &s) {
+    if (s.op == 'c') m[s.a] = s.data;
+    if (s.op == 'r') m[s.b] = m[s.a];
+    if (s.op != 'c') m.erase(s.a);
+}
+// Runs the script up to the first step that fails, which it returns (null: none); `done` gets what the others commit.
+inline const Step *runScript(const std::vector<Step> &script, Model &done) {
+    for (const Step &s : script) {
+        const int16_t st = s.op == 'c' ? writeFile(s.a, s.data) : s.op == 'd' ? FS_Delete(s.a.c_str())
+                                                                           : FS_Rename(s.a.c_str(), s.b.c_str());
+        if (st != -1) return &s;
+        applyStep(done, s);
+    }
+    return nullptr;
+}
+// Once power is back, what is wrong ("" if nothing): the files of `names` must read as `before`, or as
+// `before` with the step in flight done, and the directory hold no other file.
+inline std::string committed(const std::vector<std::string> &names, const Model &before, const Step *inFlight) {
+    Model seen, after = before;
+    if (inFlight) applyStep(after, *inFlight);
+    for (const std::string &name : names)
+        if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
+        else if (r.first != -4) return name + " does not read: " + std::to_string(r.first);
+    if (seen != before && seen != after) return "files differ from the committed state";
+    DirScan s;
+    return FS_FilesPresent(&s) == int16_t(seen.size()) ? "" : "stray directory entries";
+}
 
 inline std::vector<DirEntry> listDir(DeviceDescriptor *dev = nullptr) {  // entry 0 is the volume header
     std::vector<DirEntry> v;

