@@ -29,14 +29,28 @@ int16_t read_map(DeviceDescriptor *d, uint8_t *map) {
     return st == kOk ? dev_read(d, header + d->dirBlocks, map) : st;
 }
 
-// Exactly the live data blocks in use on the loaded map: the others that
-// were in use are freed (released on flash).
+// Whether block n reads erased throughout; one that cannot be read does not.
+bool reads_erased(DeviceDescriptor *d, int32_t n) {
+    uint8_t *block = scratch_block();
+    if (dev_read(d, n, block) != kOk) return false;
+    for (int32_t i = 0; i < d->blockSize; i++)
+        if (block[i] != layout::kErased) return false;
+    return true;
+}
+
+// Exactly the live data blocks in use on the loaded map. The others that
+// were in use are freed; on flash those holding data are released, for
+// reclamation to erase.
 void rebuild_map(DeviceDescriptor *d) {
     for (int32_t n = 0; n < d->totalBlocks; n++) {
         if (!data_block(d, n)) continue;
         bool used = map_in_use(d, g_volume.map, n);
         if (live_block(n) && !used) mark_used(d, n);
-        if (!live_block(n) && used) release_block(d, n);
+        if (live_block(n) || !used) continue;
+        if (is_flash(d) && reads_erased(d, n))
+            mark_free(d, n);
+        else
+            release_block(d, n);
     }
 }
 

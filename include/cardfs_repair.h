@@ -25,9 +25,9 @@
  * for the spare that reclamation needs).
  *
  * FS_Repair writes a map on which exactly the live blocks are in use:
- * leaked blocks become free (released on flash, where they still hold
- * data: the next reclamation of their sector erases them), unmarked
- * blocks in use. Broken and shared files keep their entries and blocks;
+ * leaked blocks become free (on flash only those that read erased; the
+ * others, which still hold data, are released, and the next reclamation of
+ * their sector erases them), unmarked blocks in use. Broken and shared files keep their entries and blocks;
  * the report names them so that the host can remove them (deleting one
  * follows its chain as it runs and may free blocks of another file: read
  * what can be read first). On flash media it first restores live blocks

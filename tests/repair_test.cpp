@@ -62,20 +62,22 @@ TEST(Repair, LeakedBlocksAfterACutAreReclaimed) {
     EXPECT_EQ(readBack("KEPT.1"), ok(kept));
 }
 
-// On flash a leaked block still holds data: the repair releases it, and reclamation erases it.
-TEST(Repair, FlashLeakIsReleased) {
+// On flash a leaked block that holds data is released, for reclamation to erase; one that reads
+// erased becomes free at once.
+TEST(Repair, FlashLeaksAreReleasedOrFreed) {
     parkAllocationCursor(2);
     Dev f = mounted(make(true));
     ASSERT_EQ(writeFile("A.1", pattern(700, 3)), -1);
-    const Ints chain = chainOfName(f.get(), "a.1");
-    uint8_t *map = f->block(headerOf(f.get()) + 2);
-    map[(chain[1] + 1) / 4] = uint8_t(map[(chain[1] + 1) / 4] | 3 << 2 * ((chain[1] + 1) % 4));  // one more block in use
-    EXPECT_EQ(counts(check()), (Ints{1, 2, 0, 0, 1, 0, 0, 0}));
+    ASSERT_EQ(chainOfName(f.get(), "a.1"), (Ints{32, 33}));
+    f->block(headerOf(f.get()) + 2)[8] = 0xFF;  // 32 to 35 in use
+    f->block(34)[100] = 0x5A;                  // 34 was written, 35 not
+    EXPECT_EQ(counts(check()), (Ints{1, 2, 0, 0, 2, 0, 0, 0}));
     FS_RepairReport rep;
     ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
     EXPECT_EQ(counts(check()), (Ints{1, 2, 0, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(mapOf(f.get())[8], 0x2F) << "32, 33 in use, 34 released, 35 free";
     EXPECT_EQ(rep.sectorCount, 16);
-    EXPECT_EQ((Ints{rep.sectorUsed[0], rep.sectorUsed[2], rep.sectorReleased[2], rep.freeSectors}), (Ints{16, 3, 0, 13}))
+    EXPECT_EQ((Ints{rep.sectorUsed[0], rep.sectorUsed[2], rep.sectorReleased[2], rep.freeSectors}), (Ints{16, 4, 0, 13}))
         << "the report describes the map before the repair";
     EXPECT_EQ(readBack("A.1"), ok(pattern(700, 3)));
 }

@@ -73,6 +73,11 @@ void mark_used(const DeviceDescriptor *d, int32_t n) {
         g_volume.map[n / 8] = uint8_t(g_volume.map[n / 8] | (1 << (n % 8)));
 }
 
+void mark_free(DeviceDescriptor *d, int32_t n) {
+    release_block(d, n);
+    if (is_flash(d) && data_block(d, n)) set_pair(n, layout::kFree);
+}
+
 bool map_in_use(const DeviceDescriptor *d, const uint8_t *map, int32_t n) {
     if (is_flash(d)) return pair_in(map, n) == kUsed;
     return (map[n / 8] >> (n % 8)) & 1;
