@@ -34,7 +34,7 @@ std::string nameOf(const uint8_t *e) {
     return base + "." + std::to_string(word(e));
 }
 
-void follow(const Image &img, int32_t blockSize, const BlockSource &src, File &f) {
+void follow(const Image &img, int32_t blockSize, const BlockSource &src, bool content, File &f) {
     std::set<int32_t> seen;
     for (int32_t b = f.first & 0x7FFF; img.dataBlock(b) && seen.insert(b).second;) {
         const uint8_t *block = src(b);
@@ -42,8 +42,7 @@ void follow(const Image &img, int32_t blockSize, const BlockSource &src, File &f
         f.chain.push_back(b);
         const uint16_t link = word(block);
         const int32_t used = link & 0x8000 ? (link & 0x7FFF) : blockSize;
-        if ((link & 0x8000) && used >= 2 && used <= blockSize) f.content.insert(f.content.end(), block + 2, block + used);
-        else if (!(link & 0x8000)) f.content.insert(f.content.end(), block + 2, block + blockSize);
+        if (content && used >= 2 && used <= blockSize) f.content.insert(f.content.end(), block + 2, block + used);
         if (link & 0x8000) {
             f.whole = f.chain.size() == f.count && used >= 2 && used <= blockSize;
             break;
@@ -68,7 +67,7 @@ int Image::state(int32_t b) const {
     return map[size_t(b / 8)] >> (b % 8) & 1;
 }
 
-Image decode(const DeviceDescriptor &g, const BlockSource &src) {
+Image decode(const DeviceDescriptor &g, const BlockSource &src, bool content) {
     Image img;
     img.flash = g.flashGeometry != nullptr;
     img.totalBlocks = g.totalBlocks, img.firstDataBlock = g.firstDataBlock;
@@ -87,7 +86,7 @@ Image decode(const DeviceDescriptor &g, const BlockSource &src) {
             if (word(e) == 0) continue;
             File f;
             f.name = nameOf(e), f.entry = i * perBlock + k, f.first = word(e + 2), f.count = word(e + 12);
-            follow(img, g.blockSize, src, f);
+            follow(img, g.blockSize, src, content, f);
             img.files.push_back(std::move(f));
         }
     }

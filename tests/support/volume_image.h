@@ -41,8 +41,9 @@ struct Image {
     bool dataBlock(int32_t b) const { return b >= 0 && b < totalBlocks && b >= firstDataBlock && b >= systemBlocks; }
 };
 
-// Decodes the volume on a medium of the descriptor's geometry.
-Image decode(const DeviceDescriptor &geometry, const BlockSource &source);
+// Decodes the volume on a medium of the descriptor's geometry; without content the chains are
+// followed and no file's bytes are gathered.
+Image decode(const DeviceDescriptor &geometry, const BlockSource &source, bool content = true);
 
 struct Health {
     std::string problem;  // the first broken invariant: a chain not whole, a block in two files, a live
