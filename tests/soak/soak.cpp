@@ -9,6 +9,7 @@
 // one line of figures and exits 0 when nothing broke; on the first broken rule it prints the call,
 // the seed and the geometry, and exits 1.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
