@@ -312,7 +312,9 @@ struct Script {
         result(got, want, fix ? "FS_Repair" : "FS_Check");
         if (got != -1) return;
         check(rep.files == int16_t(files.size()) && rep.brokenFiles == 0 && rep.sharedFiles == 0 && rep.unmarkedBlocks == 0,
-              "the check finds damage the model does not have");
+              "the check finds damage the model does not have: files " + std::to_string(rep.files) + ", broken " +
+                  std::to_string(rep.brokenFiles) + ", shared " + std::to_string(rep.sharedFiles) + ", unmarked " +
+                  std::to_string(rep.unmarkedBlocks));
         check(faulted || (rep.leakedBlocks == 0 && rep.mapWritten == 0), "the check finds leaked blocks without a fault");
         if (fix) {
             disarm();

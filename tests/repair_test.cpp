@@ -196,4 +196,23 @@ TEST(Repair, ReclamationLeftoversRestoreOnlyTheirOwnSector) {
     EXPECT_EQ(readBack("FILL.1"), ok(pattern(7 * 510, 1)));
 }
 
+// Found by fuzz_ops: a write that FS_Init drops leaves its blocks programmed in sectors the map calls
+// free. Such a sector looks like a spare a cut reclamation left, and another file of the same bytes at
+// other places must not be patched from it.
+TEST(Repair, DroppedWriteLeavesNothingToRestore) {
+    parkAllocationCursor(2);
+    Dev f = mounted(make(true));
+    Bytes data(2 * 9690);
+    for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t(i % 9690 * 13 + 0x80);
+    int16_t h = FS_OpenW("B.2");
+    ASSERT_EQ(FS_WriteFileEx(h, data.data(), uint32_t(data.size())), -1);
+    ASSERT_EQ(FS_Init(nullptr), -1);  // the write is dropped, its 38 blocks stay programmed
+    FS_RepairReport rep;
+    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
+    ASSERT_EQ(writeFile("G.12", data), -1);
+    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
+    EXPECT_EQ(counts(rep), (Ints{1, 38, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(readBack("G.12"), ok(data));
+}
+
 }  // namespace
