@@ -104,6 +104,31 @@ std::map<std::string, Bytes> untouchable(const volimage::Image &img) {
     return out;
 }
 
+// Flash: whether every block of the file's chain that changed now holds the block at its place in a
+// sector the map called free: what the mend for a cut reclamation's spare does, which a fuzzed medium
+// can imitate block for block.
+bool mendedFromFreeSector(ramdev::RamDevice *r, const volimage::Image &was, const Bytes &before, const std::string &name) {
+    if (!r->isFlash) return false;
+    const int32_t per = r->flash.sectorSize / r->geometry.blockSize, bs = r->geometry.blockSize;
+    auto freeSector = [&](int32_t s) {
+        for (int32_t b = s * per; b < (s + 1) * per; b++)
+            if (was.state(b) != 0) return false;
+        return s >= r->flash.systemSectors;
+    };
+    for (const auto &f : was.files) {
+        if (f.name != name) continue;
+        for (int32_t b : f.chain) {
+            const uint8_t *now = r->block(b);
+            if (std::memcmp(now, before.data() + size_t(b) * size_t(bs), size_t(bs)) == 0) continue;
+            bool copied = false;
+            for (int32_t s = 0; s < r->flash.sectorCount && !copied; s++)
+                copied = freeSector(s) && std::memcmp(now, before.data() + size_t(s * per + b % per) * size_t(bs), size_t(bs)) == 0;
+            if (!copied) return false;
+        }
+    }
+    return true;
+}
+
 void repairThenWrite(ramdev::RamDevice *r, uint8_t plan) {
     FS_RepairReport rep;
     if (FS_Repair(nullptr, &rep) != -1) return statusOk(GetErrno(), "FS_Repair");
@@ -113,12 +138,15 @@ void repairThenWrite(ramdev::RamDevice *r, uint8_t plan) {
     expect(rep.leakedBlocks == 0 && rep.unmarkedBlocks == 0,
            "after FS_Repair " + std::to_string(rep.leakedBlocks) + " blocks leak, " +
                std::to_string(rep.unmarkedBlocks) + " live blocks are free on the map");
-    const auto before = untouchable(decode(r));
+    const volimage::Image was = decode(r);
+    const Bytes before = r->data;
+    const auto untouched = untouchable(was);
     statusOk(writeNew("AFTER.3", size_t(plan & 0xF0) * 40 + 5), "write after the repair");
     const auto after = decode(r).contents();
-    for (const auto &[name, bytes] : before) {
+    for (const auto &[name, bytes] : untouched) {
         auto it = after.find(name);
-        expect(it != after.end() && it->second == bytes, "a write after FS_Repair changed " + name);
+        const bool same = it != after.end() && it->second == bytes;
+        expect(same || mendedFromFreeSector(r, was, before, name), "a write after FS_Repair changed " + name);
     }
 }
 

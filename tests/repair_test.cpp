@@ -215,4 +215,21 @@ TEST(Repair, DroppedWriteLeavesNothingToRestore) {
     EXPECT_EQ(readBack("G.12"), ok(data));
 }
 
+// Found by fuzz_medium: a free sector of zeros is not erased, and zero bytes are a subset of every
+// block; taken for a spare, it would zero the sector with the most live blocks. A reclamation copies
+// only file blocks, whose link words are valid, and nothing else in a free sector is taken for a copy.
+TEST(Repair, ZeroedFreeSectorIsNoCopy) {
+    parkAllocationCursor(2);
+    Dev f = mounted(make(true));
+    ASSERT_EQ(writeFile("A.1", pattern(3000, 1)), -1);
+    ASSERT_EQ(writeFile("B.2", {}), -1);
+    std::fill(f->block(96), f->block(112), 0);  // sector 6, free on the map
+    FS_RepairReport rep;
+    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
+    ASSERT_EQ(writeFile("C.3", pattern(9000, 3)), -1);  // allocation erases the free sectors it takes
+    EXPECT_EQ(readBack("A.1"), ok(pattern(3000, 1)));
+    EXPECT_EQ(readBack("B.2"), ok({}));
+    EXPECT_EQ(readBack("C.3"), ok(pattern(9000, 3)));
+}
+
 }  // namespace

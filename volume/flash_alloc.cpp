@@ -33,15 +33,26 @@ bool erased(const uint8_t *block, int32_t size) {
 // programmed in part: the copy's first bytes, maybe a byte with some of its
 // bits cleared, erased bytes; an erase cut short leaves it erased in part),
 // so that programming the copy over n completes it; Foreign otherwise (an
-// erased copy, or a block that lacks a bit of the copy holds something
-// else). The copy is left in the scratch block.
+// erased copy or one that is no file block, or a block that lacks a bit of
+// the copy holds something else). The copy is left in the scratch block.
 enum class Copy { Equal, Completes, Foreign };
+
+// Reclamation copies only blocks of files: a copy's link word names a data
+// block or ends the chain with 2 to blockSize bytes in use. Anything else
+// in a free sector (zeros, another system's data) is no copy.
+bool file_block(const DeviceDescriptor *d, const uint8_t *block) {
+    uint16_t link = layout::get16(block);
+    if (!(link & layout::kLastBlock)) return data_block(d, link);
+    int32_t used = link & layout::kLinkValue;
+    return used >= layout::kLinkSize && used <= d->blockSize;
+}
+
 int16_t compare_copy(DeviceDescriptor *d, int32_t n, int32_t copy, Copy *out) {
     uint8_t live[kBufferSize];
     uint8_t *saved = scratch_block();
     *out = Copy::Foreign;
     int16_t st = dev_read(d, copy, saved);
-    if (st != kOk || erased(saved, d->blockSize)) return st;
+    if (st != kOk || erased(saved, d->blockSize) || !file_block(d, saved)) return st;
     if ((st = dev_read(d, n, live)) != kOk) return st;
     bool differs = false;
     for (int32_t i = 0; i < d->blockSize; i++) {
