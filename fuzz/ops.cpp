@@ -50,6 +50,10 @@ struct Script {
     bool armed = false;    // a fault was armed for the current call
     int step = 0;
 
+    bool trace = false;
+    void note(const std::string &call, int got) {
+        if (trace) std::fprintf(stderr, "  %s -> %d\n", call.c_str(), got);
+    }
     bool hit() const { return armed && r->faultAt == 0; }  // it struck during the current call
     void disarm() { armed = hit(), r->faultAt = 0; }      // no fault from here on; hit() as it was
 
@@ -116,6 +120,7 @@ struct Script {
     void openW() {
         const char *n = name();
         const int16_t got = FS_OpenW(n);
+        note(std::string("FS_OpenW ") + (n ? n : "null"), got);
         int16_t want = writer ? -59 : records() == 2 ? -51 : badDevice(n) ? -55 : extZero(n) ? -103 : files.count(key(n)) ? -5 : freeRecord();
         if (want >= 0 && got == -3 && mayBeFull(1)) return;
         if (failedAfterFault(got, want, files, "FS_OpenW")) return;
@@ -148,6 +153,7 @@ struct Script {
         } else {
             got = FS_WriteFileEx(h, data.data(), uint32_t(n));
         }
+        note("write " + std::to_string(n) + " bytes (how " + std::to_string(how) + ") to " + std::to_string(h), got);
         const int16_t want = n == 0 ? -1 : mine ? -1 : -56;
         if (mine && got == -3 && mayBeFull(blocks(writer->data.size() + n) - blocks(writer->data.size()))) {
             const size_t kept = std::min(n, fits(writer->data.size()));
@@ -166,6 +172,7 @@ struct Script {
         const int16_t h = handle();
         const bool keep = cardfs::g_frame.status == -1;
         const int16_t got = FS_CloseW(h);
+        note("FS_CloseW " + std::to_string(h), got);
         if (!writer) return result(got, -1, "FS_CloseW without a file open for writing");
         if (writer->h != h) return result(got, -56, "FS_CloseW of another handle");
         Files after = files;
@@ -261,6 +268,7 @@ struct Script {
 
     void mount() {
         const int16_t got = FS_Init(nullptr);
+        note("FS_Init", got);
         writer.reset(), readers.clear();  // forgotten whatever the mount gives
         // A mount that a fault failed leaves no device current: mount again, as a host would.
         if (failedAfterFault(got, -1, files, "FS_Init")) return disarm(), result(FS_Init(nullptr), -1, "FS_Init after a fault");
@@ -307,6 +315,7 @@ struct Script {
         FS_RepairReport rep;
         const bool fix = in.byte() & 1;
         int16_t got = fix ? FS_Repair(nullptr, &rep) : FS_Check("A:", &rep);
+        note(fix ? "FS_Repair" : "FS_Check", got);
         const int16_t want = fix && writer ? -59 : -1;
         if (failedAfterFault(got, want, files, "FS_Check/FS_Repair")) return;
         result(got, want, fix ? "FS_Repair" : "FS_Check");
@@ -328,6 +337,7 @@ struct Script {
         const ramdev::Op ops[] = {ramdev::Op::Read, ramdev::Op::Write, ramdev::Op::ReadBytes, ramdev::Op::Erase};
         if (!r->isFlash && (b & 3) >= 2) return;
         r->armFault(ops[b & 3], 1 + (b >> 2) % 6, -100);
+        note("fault on op " + std::to_string(b & 3) + " call " + std::to_string(1 + (b >> 2) % 6), 0);
     }
 
     // The medium without the library: the model's files, whole, alone in their blocks, marked in use.
@@ -341,7 +351,7 @@ struct Script {
     }
 
     void run() {
-        const bool trace = std::getenv("CARDFS_FUZZ_TRACE") != nullptr;  // replaying an input: one line a call
+        trace = std::getenv("CARDFS_FUZZ_TRACE") != nullptr;  // replaying an input: a line a call
         while (!in.empty() && step < 400) {
             const uint8_t op = in.byte();
             if (trace) std::fprintf(stderr, "step %d: op %d, status %d, files %zu\n", step, op % 16, int(cardfs::g_frame.status), files.size());

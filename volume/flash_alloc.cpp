@@ -33,16 +33,22 @@ bool erased(const uint8_t *block, int32_t size) {
 // programmed in part: the copy's first bytes, maybe a byte with some of its
 // bits cleared, erased bytes; an erase cut short leaves it erased in part),
 // so that programming the copy over n completes it; Foreign otherwise (an
-// erased copy or one that is no file block, or a block that lacks a bit of
+// erased copy or no copy of a live block, or a block that lacks a bit of
 // the copy holds something else). The copy is left in the scratch block.
 enum class Copy { Equal, Completes, Foreign };
 
-// Reclamation copies only blocks of files: a copy's link word names a data
-// block or ends the chain with 2 to blockSize bytes in use. Anything else
-// in a free sector (zeros, another system's data) is no copy.
-bool file_block(const DeviceDescriptor *d, const uint8_t *block) {
+// Blocks the medium's map records as live: blocks taken by the running
+// operation are erased and not yet written.
+bool committed_live(int32_t n) { return pair_of(n) == kUsed && pair_in(g_volume.loaded, n) == kUsed; }
+
+// A copy of a live block is a file block whose link word, when it is not
+// the last, names another live block: a reclamation copies the blocks of
+// committed files as they are. Anything else in a free sector is no copy:
+// zeros or another system's data, or the blocks of a write that was never
+// committed, whose links name blocks the map calls free.
+bool copy_of_live_block(const DeviceDescriptor *d, const uint8_t *block) {
     uint16_t link = layout::get16(block);
-    if (!(link & layout::kLastBlock)) return data_block(d, link);
+    if (!(link & layout::kLastBlock)) return data_block(d, link) && committed_live(link);
     int32_t used = link & layout::kLinkValue;
     return used >= layout::kLinkSize && used <= d->blockSize;
 }
@@ -52,7 +58,7 @@ int16_t compare_copy(DeviceDescriptor *d, int32_t n, int32_t copy, Copy *out) {
     uint8_t *saved = scratch_block();
     *out = Copy::Foreign;
     int16_t st = dev_read(d, copy, saved);
-    if (st != kOk || erased(saved, d->blockSize) || !file_block(d, saved)) return st;
+    if (st != kOk || erased(saved, d->blockSize) || !copy_of_live_block(d, saved)) return st;
     if ((st = dev_read(d, n, live)) != kOk) return st;
     bool differs = false;
     for (int32_t i = 0; i < d->blockSize; i++) {
@@ -62,10 +68,6 @@ int16_t compare_copy(DeviceDescriptor *d, int32_t n, int32_t copy, Copy *out) {
     *out = differs ? Copy::Completes : Copy::Equal;
     return kOk;
 }
-
-// Blocks the medium's map records as live: blocks taken by the running
-// operation are erased and not yet written.
-bool committed_live(int32_t n) { return pair_of(n) == kUsed && pair_in(g_volume.loaded, n) == kUsed; }
 
 // Whether the free sector `spare` holds the copies of sector s that a cut
 // reclamation left: every live block of s has a copy there that equals or
