@@ -7,7 +7,7 @@
 # Builds build-soak/ (RelWithDebInfo, internal invariants checked) and runs
 # the four geometries one after the other; prints one line of figures per
 # geometry, or the call, seed and replay command of the first broken rule.
-# Exits non-zero when any geometry failed. A million calls take a few
+# Exits non-zero when any geometry failed. A million calls take 5 to 25
 # minutes per geometry on one core.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

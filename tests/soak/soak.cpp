@@ -28,7 +28,7 @@ using Files = std::map<std::string, Bytes>;
 using ramdev::Op;
 
 struct Stats {
-    long calls = 0, faults = 0, failedCalls = 0, failedWithoutFault = 0, full = 0, lastBlockCloses = 0, repairs = 0,
+    long calls = 0, faults = 0, mendedByRepair = 0, failedCalls = 0, failedWithoutFault = 0, full = 0, lastBlockCloses = 0, repairs = 0,
          leaksRepaired = 0, committed = 0, deleted = 0, renamed = 0, bytesRead = 0, mounts = 0, fullChecks = 0;
 };
 
@@ -68,6 +68,7 @@ struct Soak {
     }
     uint64_t pick(uint64_t n) { return rng() % n; }
     bool hit() const { return armed && r->faultAt == 0; }
+    void disarm() { armed = hit(), r->faultAt = 0; }  // no more faults in this call; hit() as it was
     volimage::Image decode(bool content) {
         return volimage::decode(r->desc, [this](int32_t b) -> const uint8_t * { return r->block(b); }, content);
     }
@@ -89,12 +90,33 @@ struct Soak {
         for (char &c : n) c = pick(2) ? char(std::toupper(c)) : c;
         return n;
     }
+    // The whole files on the medium; when they are neither the model's nor `after` and a fault struck
+    // in this call, after FS_Repair has restored what a reclamation cut short left in the spare.
+    Files mended(const Files &after) {
+        Files seen = decode(true).contents();
+        if (seen == files || seen == after || !hit()) return seen;
+        FS_RepairReport rep;
+        expect(FS_Repair(nullptr, &rep) == -1, "FS_Repair after a fault");
+        st.mendedByRepair++, leaky = false;
+        return decode(true).contents();
+    }
+    // What differs between the medium's whole files and the model's.
+    std::string differences() {
+        const Files seen = decode(true).contents();
+        std::string out;
+        for (const auto &[n, b] : seen)
+            if (!files.count(n)) out += n + " is there, ";
+            else if (files.at(n) != b) out += n + " differs, ";
+        for (const auto &[n, b] : files)
+            if (!seen.count(n)) out += n + " is missing, ";
+        return out + volimage::health(decode(false)).problem;
+    }
     // A call that failed: only after a fault, and the files as before it or as after it.
     void failed(int status, const Files &after, const char *call) {
         st.failedCalls++;
         if (!hit()) st.failedWithoutFault++;
         expect(status < -1, std::string(call) + " gave " + std::to_string(status));
-        const Files seen = decode(true).contents();
+        const Files seen = mended(after);
         expect(seen == files || seen == after, std::string(call) + " failed with " + std::to_string(status) +
                                                    " and left neither the files before it nor those after it");
         files = seen;
@@ -119,10 +141,9 @@ struct Soak {
         if (got == -3 && mayBeFull(blocks(writer->data.size() + n) - blocks(writer->data.size()))) st.full++;
         else st.failedCalls++, st.failedWithoutFault += !hit();
         expect(got < -1, "a write gave " + std::to_string(got));
-        r->faultAt = 0;
+        disarm();
         expect(FS_CloseW(writer->h) == -1, "FS_CloseW after a failed write");
         writer.reset();
-        expect(decode(true).contents() == files, "a file whose write failed was kept");
     }
     // Committed when the close succeeds. When the write of its last block fails the file is dropped
     // and the close gives the failure; any other failure leaves it committed or not.
@@ -140,7 +161,7 @@ struct Soak {
         // The close's first device write is its last block.
         if (hit() && r->faultOp == Op::Write && armedNth == 1) {
             st.lastBlockCloses++;
-            expect(decode(true).contents() == files, "a close whose last block failed kept the file");
+            expect(mended(files) == files, "a close whose last block failed kept the file");
         }
         failed(got, after, "FS_CloseW");
     }
@@ -193,7 +214,7 @@ struct Soak {
         if (got != -1) return failed(got, files, "FS_Repair");
         expect(rep.brokenFiles == 0 && rep.sharedFiles == 0 && rep.unmarkedBlocks == 0, "FS_Repair finds damage");
         st.repairs++, st.leaksRepaired += rep.leakedBlocks;
-        r->faultAt = 0;
+        disarm();
         expect(FS_Check(nullptr, &rep) == -1 && rep.leakedBlocks == 0 && rep.unmarkedBlocks == 0, "FS_Repair left leaks");
         leaky = false;
     }
@@ -202,7 +223,7 @@ struct Soak {
         writer.reset(), reader.reset();
         if (FS_Init(nullptr) == -1) return;
         expect(hit(), "FS_Init failed without a fault");
-        r->faultAt = 0;
+        disarm();
         expect(FS_Init(nullptr) == -1, "the volume does not mount");
     }
     void arm() {
@@ -227,20 +248,10 @@ struct Soak {
         else if (k < 250) rename();
         else if (!reader && k < 450) openR();
         else openW();
+        disarm();
         if (hit()) st.faults++, leaky = true;
-        r->faultAt = 0, armed = false;
     }
 
-    void verify() {
-        const volimage::Image img = decode(false);
-        expect(img.mounts, "the volume does not mount");
-        const volimage::Health h = volimage::health(img);
-        expect(h.problem.empty(), h.problem);
-        expect(leaky || h.leaked == 0, std::to_string(h.leaked) + " blocks leaked without a fault");
-        expect(img.files.size() == files.size(), "the directory holds " + std::to_string(img.files.size()) +
-                                                     " files, the model " + std::to_string(files.size()));
-        for (const auto &f : img.files) expect(files.count(f.name) == 1, "the medium holds " + f.name + ", the model not");
-    }
     // The bytes of one file as its chain on the medium holds them.
     Bytes content(const volimage::Image &img, const std::string &n) {
         Bytes out;
@@ -254,30 +265,54 @@ struct Soak {
         }
         return out;
     }
-    void compare(bool all) {
+    // What the decoded medium breaks of the model, "" when nothing: the chains, the map, the names, and
+    // the bytes of one file in turn (all of them when `all`).
+    std::string broken(bool all) {
         const volimage::Image img = decode(false);
+        if (!img.mounts) return "the volume does not mount";
+        const volimage::Health h = volimage::health(img);
+        if (!h.problem.empty()) return h.problem;
+        if (!leaky && h.leaked) return std::to_string(h.leaked) + " blocks leaked without a fault";
+        bool names = img.files.size() == files.size();
+        for (const auto &f : img.files) names = names && files.count(f.name) == 1;
+        if (!names) return "the directory holds other files than the model: " + differences();
         if (all) {
-            for (const auto &[n, bytes] : files) expect(content(img, n) == bytes, n + " changed");
-            return void(st.fullChecks++);
+            for (const auto &[n, bytes] : files)
+                if (content(img, n) != bytes) return n + " changed";
+            return "";
         }
-        if (files.empty()) return;
+        if (files.empty()) return "";
         auto it = files.upper_bound(rotation);
         if (it == files.end()) it = files.begin();
         rotation = it->first;
-        expect(content(img, it->first) == it->second, it->first + " changed");
+        return content(img, it->first) == it->second ? "" : it->first + " changed";
+    }
+    // After every call. A fault that cut a reclamation short (a failed erase or copy-back) can leave
+    // live blocks only in the spare: opening such a file restores them, and so does the next use of
+    // the spare; FS_Repair restores them at once, and then everything must hold.
+    void verify(bool all) {
+        std::string why = broken(all);
+        if (!why.empty() && hit()) {
+            st.mendedByRepair++;
+            FS_RepairReport rep;
+            expect(FS_Repair(nullptr, &rep) == -1, why + ", and FS_Repair fails");
+            leaky = false;
+            why = broken(true);
+        }
+        expect(why.empty(), why);
+        st.fullChecks += all;
     }
 
     void run(long calls) {
         for (; st.calls < calls; st.calls++) {
             call();
-            verify();
-            compare(st.calls % 20000 == 0);
+            verify(st.calls % 20000 == 0);
+            armed = false;
         }
-        compare(true);
+        verify(true);
         if (writer) closeW();
         repair();
-        verify();
-        compare(true);
+        verify(true);
         const Files seen = decode(true).contents();
         for (const auto &[n, bytes] : files) expect(seen.count(n) && seen.at(n) == bytes, n + " differs at the end");
     }
@@ -306,11 +341,11 @@ int main(int argc, char **argv) {
     s.run(std::atol(argv[2]));
     const Stats &t = s.st;
     std::printf("soak %s seed %llu: %ld calls, %ld faults struck, %ld calls failed (%ld without a fault in them), "
-                "%ld refused as full, %ld closes failed at a write, %ld files committed, %ld deleted, %ld renamed, "
+                "%ld refused as full, %ld closes failed at a write, %ld times FS_Repair mended what a fault left, %ld files committed, %ld deleted, %ld renamed, "
                 "%ld bytes read back, %ld mounts, %ld repairs freeing %ld leaked blocks, %ld full comparisons, "
                 "%zu files at the end, %llu sector erases: every check held\n",
                 argv[1], static_cast<unsigned long long>(s.seed), t.calls, t.faults, t.failedCalls, t.failedWithoutFault,
-                t.full, t.lastBlockCloses, t.committed, t.deleted, t.renamed, t.bytesRead, t.mounts, t.repairs,
+                t.full, t.lastBlockCloses, t.mendedByRepair, t.committed, t.deleted, t.renamed, t.bytesRead, t.mounts, t.repairs,
                 t.leaksRepaired, t.fullChecks, s.files.size(), static_cast<unsigned long long>(s.r->count.of(Op::Erase)));
     return 0;
 }
