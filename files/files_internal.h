@@ -92,6 +92,15 @@ FileInfo *record_of(int16_t handle);
 uint16_t link_word(const FileInfo *record);
 void set_link_word(FileInfo *record, uint16_t link);
 
+// ---- surveying a volume (survey.cpp) ----
+// Follows the chain of every entry of the device's directory through scan,
+// compares the blocks followed with map (a map block as on the medium, or
+// the loaded one) and fills report (cardfs_repair.h). Afterwards
+// live_block tells which blocks the chains hold.
+[[nodiscard]] int16_t survey_volume(DeviceDescriptor *device, const uint8_t *map, DirScan *scan,
+                                    FS_RepairReport *report);
+bool live_block(int32_t block);
+
 // ---- deleting (delete_rename.cpp) ----
 // Frees the entry the record's scan stands on and releases its chain, then
 // writes the entry and the map back. The map must be loaded.

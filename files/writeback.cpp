@@ -35,8 +35,8 @@
 //   Reclamation (during allocation) changes no map on the medium: it copies
 //   a sector's live blocks to the free spare, erases the sector and copies
 //   them back. After a cut the spare is the only copy; a chain found broken
-//   on opening, and every allocation before it erases or uses a free sector
-//   that shows writes, restores the live blocks from it.
+//   on opening, every allocation before it erases or uses a free sector
+//   that shows writes, and FS_Repair restore the live blocks from it.
 //
 // FS_CloseW keeps a file only when the status variable holds -1 and its
 // last block was written; otherwise it frees the entry and the file's

@@ -1,6 +1,6 @@
 /* cardfs — the whole interface: devices and volumes, directories and files,
- * tag streams and raw files, field-data files, and the drivers of the card
- * programmer and the media reader. */
+ * tag streams and raw files, field-data files, the drivers of the card
+ * programmer and the media reader, and the volume check and repair. */
 #ifndef CARDFS_H
 #define CARDFS_H
 
@@ -10,5 +10,6 @@
 #include "cardfs_records.h"
 #include "cardfs_datafiles.h"
 #include "cardfs_drivers.h"
+#include "cardfs_repair.h"
 
 #endif

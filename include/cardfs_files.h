@@ -21,7 +21,11 @@
  *    deletion the entry before the map. A reclamation cut short leaves live
  *    blocks in the free spare sector: opening a file whose chain is broken
  *    that way restores them from the spare (when no file is being written),
- *    and so does every allocation before a free sector is erased or used.
+ *    and so does every allocation before a free sector is erased or used,
+ *    and FS_Repair (cardfs_repair.h). Only the one sector whose live blocks
+ *    all equal or extend the spare's blocks at their places is restored,
+ *    and only from file blocks that link to live blocks: stale blocks of a
+ *    write never committed, or another system's data, are no copies.
  *    A file whose last block could not be written is not committed.
  *  - FS_CloseR on the file open for writing is refused with -59: the file
  *    stays open, so that FS_CloseW can commit or drop it.

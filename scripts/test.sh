@@ -9,11 +9,17 @@
 #   build-windows-tests/  the whole test suite for Windows, over the static
 #                         library and the KERNEL32 stand-in, run under Wine
 #                         one test per process
-# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, CLI11
-# and nlohmann-json for the tool tools/cardfs, python3 and script (bsdutils)
-# for the tool's tests, the mingw-w64 cross compiler and Wine first when
-# they are missing (Debian). The tool and its tests (tests/tool/) are part
-# of the plain and sanitizer builds; the Windows builds leave the tool out.
+#   build-fuzz/           the fuzz targets (fuzz/run with clang, libFuzzer,
+#                         ASan and UBSan), each run for 10 s
+#                         (CARDFS_FUZZ_SECONDS) and counted as one test
+# The power-cut sweeps run with the tests of every build, on a sample of
+# their cut points; scripts/powercut-full.sh cuts at every one. The tool,
+# its mount, the installed tree, the Debian package and the Python binding
+# are tested in the plain build (the tool also in the sanitizer build).
+# Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, clang
+# and its runtime libraries, CLI11 and nlohmann-json, python3, script
+# (bsdutils), libfuse3 and fuse3, pkg-config and the packaging tools, the
+# mingw-w64 cross compiler and Wine first when they are missing (Debian).
 # Exits non-zero on any failure, Wine unable to run included; the last line
 # is
 #   cardfs: N passed, M failed
@@ -23,7 +29,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/ensure-tools.sh
 source scripts/ensure-tools.sh
 started=$SECONDS
-ensure_packages cmake make g++ libgtest-dev libbenchmark-dev
+ensure_packages cmake make g++ libgtest-dev libbenchmark-dev clang
+ensure_packages "libclang-rt-$(clang --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)-dev"
 ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils libfuse3-dev fuse3 pkg-config dpkg-dev file
 ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
 echo "==== cardfs: tools ready after $((SECONDS - started)) s"
@@ -112,8 +119,34 @@ run_suite() {
     fi
 }
 
+# Every fuzz target for CARDFS_FUZZ_SECONDS (10 by default); each counts as
+# one test, passed when it ran clean.
+run_fuzz() {
+    local seconds="${CARDFS_FUZZ_SECONDS:-10}" log rc=0 lines passed
+    log="$(mktemp)"
+    echo
+    echo "==== cardfs: fuzz targets, $seconds s each, in build-fuzz/"
+    local start=$SECONDS
+    bash fuzz/run "$seconds" 2>&1 | tee "$log" || rc=$?
+    lines="$(grep -cE '^fuzz_[a-z]+: ' "$log" || true)"
+    passed="$(grep -cE '^fuzz_[a-z]+: .* crashes 0 \(exit 0\)$' "$log" || true)"
+    rm -f "$log"
+    if [ "$lines" -eq 0 ]; then
+        failures+=("fuzz: the targets did not build or run (exit $rc)")
+        total_failed=$((total_failed + 1))
+        return
+    fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + lines - passed))
+    echo "==== cardfs: fuzz: $passed of $lines targets ran clean ($((SECONDS - start)) s)"
+    if [ "$passed" -ne "$lines" ] || [ "$rc" -ne 0 ]; then
+        failures+=("fuzz: $((lines - passed)) of $lines targets found something (see build-fuzz/artifacts/)")
+    fi
+}
+
 run_suite plain build -DCARDFS_TESTS=ON -DCARDFS_SANITIZE=OFF -DCARDFS_BENCH=ON
 run_suite "sanitizer (ASan+UBSan)" build-asan -DCARDFS_TESTS=ON -DCARDFS_SANITIZE=ON -DCARDFS_BENCH=OFF
+run_fuzz
 # Release: without debug information the Windows builds take a third less time.
 windows=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DCARDFS_BENCH=OFF)
 run_suite "Windows DLL (mingw-w64, Wine)" build-windows "${windows[@]}" \

@@ -17,13 +17,6 @@ bool reserved(const DeviceDescriptor *d, int32_t n) {
     return is_flash(d) && n < d->flashGeometry->systemSectors * blocks_per_sector(d);
 }
 
-void mark_used(const DeviceDescriptor *d, int32_t n) {
-    if (is_flash(d))
-        set_pair(n, kUsed);
-    else
-        g_volume.map[n / 8] = uint8_t(g_volume.map[n / 8] | (1 << (n % 8)));
-}
-
 void mark_reserved_used(const DeviceDescriptor *d) {
     for (int32_t n = d->headerBlock; n < d->firstDataBlock; n++) mark_used(d, n);
 }
@@ -69,6 +62,23 @@ int16_t probe_blank(DeviceDescriptor *d, int32_t b, bool *blank) {
 }
 
 }  // namespace
+
+void mark_used(const DeviceDescriptor *d, int32_t n) {
+    if (is_flash(d))
+        set_pair(n, kUsed);
+    else
+        g_volume.map[n / 8] = uint8_t(g_volume.map[n / 8] | (1 << (n % 8)));
+}
+
+void mark_free(DeviceDescriptor *d, int32_t n) {
+    release_block(d, n);
+    if (is_flash(d) && data_block(d, n)) set_pair(n, layout::kFree);
+}
+
+bool map_in_use(const DeviceDescriptor *d, const uint8_t *map, int32_t n) {
+    if (is_flash(d)) return pair_in(map, n) == kUsed;
+    return (map[n / 8] >> (n % 8)) & 1;
+}
 
 int16_t load_map(DeviceDescriptor *d) {
     int32_t header = 0;

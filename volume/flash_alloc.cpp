@@ -27,44 +27,103 @@ bool erased(const uint8_t *block, int32_t size) {
     return true;
 }
 
-// Brings live block n back to the content of its copy when a power cut
-// stopped a reclamation. A copy-back cut short leaves n programmed in part
-// (the copy's first bytes, maybe a byte with some of its bits cleared,
-// erased bytes), an erase cut short leaves it erased in part: either way
-// n holds every bit the copy holds, and programming the copy over it
-// completes it. A block that lacks a bit of the copy holds something else.
-int16_t restore_block(DeviceDescriptor *d, int32_t n, int32_t copy) {
+// How live block n stands to its copy in a free sector that a cut
+// reclamation may have left: Equal; Completes when the copy is not erased
+// and n holds every bit of it and more (a copy-back cut short leaves n
+// programmed in part: the copy's first bytes, maybe a byte with some of its
+// bits cleared, erased bytes; an erase cut short leaves it erased in part),
+// so that programming the copy over n completes it; Foreign otherwise (an
+// erased copy or no copy of a live block, or a block that lacks a bit of
+// the copy holds something else). The copy is left in the scratch block.
+enum class Copy { Equal, Completes, Foreign };
+
+// Blocks the medium's map records as live: blocks taken by the running
+// operation are erased and not yet written.
+bool committed_live(int32_t n) { return pair_of(n) == kUsed && pair_in(g_volume.loaded, n) == kUsed; }
+
+// A copy of a live block is a file block whose link word, when it is not
+// the last, names another live block: a reclamation copies the blocks of
+// committed files as they are. Anything else in a free sector is no copy:
+// zeros or another system's data, or the blocks of a write that was never
+// committed, whose links name blocks the map calls free.
+bool copy_of_live_block(const DeviceDescriptor *d, const uint8_t *block) {
+    uint16_t link = layout::get16(block);
+    if (!(link & layout::kLastBlock)) return data_block(d, link) && committed_live(link);
+    int32_t used = link & layout::kLinkValue;
+    return used >= layout::kLinkSize && used <= d->blockSize;
+}
+
+int16_t compare_copy(DeviceDescriptor *d, int32_t n, int32_t copy, Copy *out) {
     uint8_t live[kBufferSize];
     uint8_t *saved = scratch_block();
+    *out = Copy::Foreign;
     int16_t st = dev_read(d, copy, saved);
-    if (st != kOk || erased(saved, d->blockSize)) return st;
+    if (st != kOk || erased(saved, d->blockSize) || !copy_of_live_block(d, saved)) return st;
     if ((st = dev_read(d, n, live)) != kOk) return st;
     bool differs = false;
     for (int32_t i = 0; i < d->blockSize; i++) {
         if ((live[i] & saved[i]) != saved[i]) return kOk;
         differs = differs || live[i] != saved[i];
     }
-    return differs ? dev_write(d, n, saved) : kOk;
+    *out = differs ? Copy::Completes : Copy::Equal;
+    return kOk;
+}
+
+// Whether the free sector `spare` holds the copies of sector s that a cut
+// reclamation left: every live block of s has a copy there that equals or
+// completes it, and one needs completing. *live counts the blocks that fit.
+int16_t copies_of(DeviceDescriptor *d, int32_t s, int32_t spare, int32_t *live) {
+    int32_t perSector = blocks_per_sector(d);
+    bool completes = false;
+    *live = 0;
+    for (int32_t k = 0; k < perSector; k++) {
+        if (!committed_live(s * perSector + k)) continue;
+        Copy c = Copy::Foreign;
+        int16_t st = compare_copy(d, s * perSector + k, spare * perSector + k, &c);
+        if (st != kOk || c == Copy::Foreign) return *live = 0, st;
+        completes = completes || c == Copy::Completes;
+        ++*live;
+    }
+    if (!completes) *live = 0;
+    return kOk;
+}
+
+// The sector whose live blocks a free sector that shows writes holds
+// copies of, or -1: a copy is programmed only over the block it was taken
+// from. Another sector's live blocks at the same places fit as well only
+// when each holds every bit of its neighbour's copy, which a sector of few
+// live blocks may: of the sectors that fit, the one with the most live
+// blocks is taken, and none when two have as many.
+int16_t reclaimed_from(DeviceDescriptor *d, int32_t spare, int32_t *sector) {
+    const FlashGeometry *fg = d->flashGeometry;
+    int32_t most = 0;
+    bool tie = false;
+    *sector = -1;
+    for (int32_t s = fg->systemSectors; s < fg->sectorCount; s++) {
+        if (s == spare || flash.useCount[s] == 0) continue;
+        int32_t live = 0;
+        int16_t st = copies_of(d, s, spare, &live);
+        if (st != kOk) return st;
+        if (live > 0 && live == most) tie = true;
+        if (live > most) most = live, *sector = s, tie = false;
+    }
+    if (tie) *sector = -1;
+    return kOk;
 }
 
 // A free sector that is not erased may hold the only copy of the live
-// blocks of a sector whose reclamation was cut short; every live block
-// that can be completed from it is, before the free sector is erased.
+// blocks of a sector whose reclamation was cut short; those blocks are
+// completed from it before the free sector is erased.
 int16_t restore_from(DeviceDescriptor *d, int32_t spare) {
-    const FlashGeometry *fg = d->flashGeometry;
-    int32_t perSector = blocks_per_sector(d);
-    for (int32_t s = fg->systemSectors; s < fg->sectorCount; s++) {
-        if (s == spare || flash.useCount[s] == 0) continue;
-        for (int32_t k = 0; k < perSector; k++) {
-            // Only blocks the medium's map records as live: blocks taken by
-            // the running operation are erased and not yet written.
-            int32_t n = s * perSector + k;
-            if (pair_of(n) != kUsed || pair_in(g_volume.loaded, n) != kUsed) continue;
-            int16_t st = restore_block(d, n, spare * perSector + k);
-            if (st != kOk) return st;
-        }
+    int32_t s = -1, perSector = blocks_per_sector(d);
+    int16_t st = reclaimed_from(d, spare, &s);
+    for (int32_t k = 0; st == kOk && s >= 0 && k < perSector; k++) {
+        int32_t n = s * perSector + k;
+        Copy c = Copy::Foreign;
+        if (!committed_live(n) || (st = compare_copy(d, n, spare * perSector + k, &c)) != kOk) continue;
+        if (c == Copy::Completes) st = dev_write(d, n, scratch_block());
     }
-    return kOk;
+    return st;
 }
 
 // Whether some block of sector s does not start with 0xFF 0xFF.

@@ -74,6 +74,14 @@ void release_block(DeviceDescriptor *device, int32_t block);
 // True for a block that may belong to a file: on the medium and outside
 // the system area.
 bool data_block(const DeviceDescriptor *device, int32_t block);
+// Whether a map (the loaded one, or a copy of a map block) marks block n in
+// use: its bit set, or its pair 11 on flash.
+bool map_in_use(const DeviceDescriptor *device, const uint8_t *map, int32_t block);
+// Marks block n in use on the loaded map.
+void mark_used(const DeviceDescriptor *device, int32_t block);
+// Marks data block n free on the loaded map; on flash only for a block
+// that reads erased.
+void mark_free(DeviceDescriptor *device, int32_t block);
 // Releases count blocks of the chain starting at first, following link
 // words. Stops at the first block that cannot be read.
 [[nodiscard]] int16_t release_chain(DeviceDescriptor *device, uint16_t first, uint16_t count);
