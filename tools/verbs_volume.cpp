@@ -7,6 +7,7 @@
 #include "status_words.h"
 #include "verbs.h"
 #include "volume_check.h"
+#include "volume_repair.h"
 
 namespace tool {
 namespace {
@@ -77,9 +78,10 @@ int info(const MediaOptions &media) {
     return 0;
 }
 
-int checkCommand(const MediaOptions &media) {
+int checkCommand(const MediaOptions &media, bool repair) {
     Medium medium = openMedium(media);
     requireVolume(medium);
+    if (repair) repairVolume(medium);
     const CheckReport report = checkVolume(medium.device);
     for (const std::string &note : report.notes) std::printf("%s\n", note.c_str());
     for (const std::string &problem : report.problems) std::printf("problem: %s\n", problem.c_str());
@@ -104,9 +106,13 @@ void addVolumeVerbs(CLI::App &app, const MediaOptions &media, Verbs &verbs) {
     CLI::App *infoVerb = app.add_subcommand("info", "label, geometry, device type, capacity and files");
     verbs[infoVerb] = [&media] { return info(media); };
 
+    static bool repair = false;
     CLI::App *checkVerb = app.add_subcommand(
-        "check", "check chains, map and sectors; changes nothing, exit status 0 only when clean");
-    verbs[checkVerb] = [&media] { return checkCommand(media); };
+        "check", "check chains, map and sectors; changes nothing (but with --repair), exit status 0 only when clean");
+    checkVerb->add_flag("--repair", repair,
+                        "first rebuild the allocation map from the files' chains (leaked blocks freed, "
+                        "files' blocks marked in use); damaged files are listed, not removed");
+    verbs[checkVerb] = [&media] { return checkCommand(media, repair); };
 }
 
 }  // namespace tool

@@ -56,6 +56,19 @@ damaged 18 '\x02\x00'  # A.001 starts in the map block
 problems 2 "problem: A.001: block 2 lies outside the data area
 problem: block 3 is marked in use but belongs to no file"
 
+# --repair rebuilds the map from the chains: a leaked block is freed, a
+# file's block marked free is marked in use before a new file can take it;
+# a damaged file is named and kept.
+damaged 1024 '\xef'  # map: block 4 (of B.001) free, block 7 in use
+same "repair" "repaired the map of the diskette bad.img: 1 leaked block(s) freed, 1 block(s) of files marked in use
+clean: 2 file(s), 4 block(s) in files" "$(cardfs --disk bad.img check --repair)"
+ok cardfs --disk bad.img put b.bin C.001
+cmp -s b.bin <(cardfs --disk bad.img get B.001 -) || problem "B.001 after the repair and a new file: other bytes"
+damaged 28 '\x05\x00'  # A.001 claims 5 blocks
+same "repair of a broken chain" "the map of the diskette bad.img needed no repair
+problem: A.001: its chain is broken after 1 block(s) (read what you can, then remove it)
+problem: A.001: the chain has 1 blocks, the directory says 5" "$(cardfs --disk bad.img check --repair 2>/dev/null)"
+
 # On flash the system area moves at every update; info names the map
 # block (two bits a block: 11 in use, 10 released). A.001 lies in block 256.
 ok cardfs format FLASH
