@@ -189,13 +189,14 @@ struct Copies {
         for (int pass = 0; pass < 2; pass++)
             for (const uint8_t *b : chain) copy(buffer, b, bs);
     }
-    // Reading, floor: the baseline and the data out of the block buffer.
+    // Reading, floor: the chain check's copies into a block buffer, then
+    // the data of every block into the caller's buffer.
     void readFloor() {
         for (const uint8_t *b : chain) copy(buffer, b, bs);
         size_t off = 0;
         for (const uint8_t *b : chain) {
             const size_t n = std::min(bs - 2, dataBytes - off);
-            copy(buffer, b, bs), copy(out + off, buffer + 2, n), off += n;
+            copy(out + off, b + 2, n), off += n;
         }
     }
     // Writing, baseline: blockSize bytes of the file into the image for

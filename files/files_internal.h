@@ -22,13 +22,19 @@ using layout::kOpenForWriting;
 //          length of the call.
 // writers  Files open for writing, 0 or 1; writer is that file's handle,
 //          -1 when there is none. Set by FS_OpenW, cleared by FS_CloseW.
+// checked  Per record, the blocks of the chain its open checked, 0 for a
+//          file opened without the check: runs read the blocks before the
+//          last straight into the caller's buffer.
 // FS_Init forgets everything here.
 struct OpenFiles {
     FileInfo records[kRecords];
     int16_t writers;
     int16_t writer;
+    int32_t checked[kRecords];
 };
-inline OpenFiles g_files = {{}, 0, -1};
+inline OpenFiles g_files = {{}, 0, -1, {}};
+
+inline int32_t &checked_blocks(const FileInfo *record) { return g_files.checked[record - g_files.records]; }
 
 inline bool writer_open() { return g_files.writers > 0; }
 
@@ -84,6 +90,10 @@ void release_record(int16_t handle);
 // The record of handle 0 or 1, or null for any other handle.
 FileInfo *record_of(int16_t handle);
 [[nodiscard]] int16_t load_block(FileInfo *record, uint16_t block);
+// The record's position and limit for the block in its buffer, whose link
+// word (host order) is link; -10 for a last block claiming too few or too
+// many bytes.
+[[nodiscard]] int16_t finish_block(FileInfo *record, uint16_t link);
 // Follows the chain from the entry's first block and checks it has exactly
 // blockCount blocks; then loads the first block again.
 [[nodiscard]] int16_t check_chain(FileInfo *record);

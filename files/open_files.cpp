@@ -14,11 +14,13 @@ void reset_open_files() {
     }
     g_files.writers = 0;
     g_files.writer = -1;
+    for (int32_t &n : g_files.checked) n = 0;
 }
 
 int16_t find_free_record(int16_t *handle) {
     for (int16_t h = 0; h < kRecords; h++) {
         if (g_files.records[h].device == nullptr) {
+            g_files.checked[h] = 0;
             *handle = h;
             return kOk;
         }
@@ -56,13 +58,17 @@ int16_t load_block(FileInfo *r, uint16_t block) {
     uint16_t link = link_word(r);
     link = encode_file_buffer(&link);
     set_link_word(r, link);
+    return finish_block(r, link);
+}
+
+int16_t finish_block(FileInfo *r, uint16_t link) {
     r->position = layout::kLinkSize;
     if (!(link & kLastBlock)) {
-        r->limit = d->blockSize;
+        r->limit = r->device->blockSize;
         return kOk;
     }
     int16_t used = int16_t(link & layout::kLinkValue);
-    if (used < layout::kLinkSize || used > d->blockSize) {
+    if (used < layout::kLinkSize || used > r->device->blockSize) {
         r->limit = layout::kLinkSize;
         return CARDFS_E_VERIFY;
     }
@@ -77,7 +83,11 @@ static int16_t walk_chain(FileInfo *r) {
     int16_t st = load_first_block(r);
     for (int32_t counted = 1; st == kOk; counted++) {
         uint16_t link = link_word(r);
-        if (link & kLastBlock) return counted == expected ? load_first_block(r) : int16_t(CARDFS_E_VERIFY);
+        if (link & kLastBlock) {
+            if (counted != expected) return CARDFS_E_VERIFY;
+            checked_blocks(r) = counted;
+            return load_first_block(r);
+        }
         if (expected < counted) return CARDFS_E_VERIFY;
         st = load_block(r, link);
     }

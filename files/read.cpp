@@ -24,6 +24,36 @@ int16_t advance(FileInfo *r) {
     return load_block(r, link);
 }
 
+// Whether the block after the current one is followed by another in the
+// chain checked at open, so that it can be read without the record's buffer.
+bool next_is_inner(const FileInfo *r) {
+    return int32_t{r->blocksDone} + 2 < checked_blocks(r) && !(link_word(r) & kLastBlock);
+}
+
+// advance() for a block whose data the caller's buffer takes whole at `to`:
+// the block is read to `to` - 2, its link word over the two bytes delivered
+// last, which are put back. The record keeps its buffer and takes only the
+// link word, so the next change follows the chain; a block that turns out
+// to be the last is copied into the buffer and ends like advance().
+int16_t advance_into(FileInfo *r, uint8_t *to) {
+    r->blocksDone++;
+    const uint16_t block = link_word(r);
+    if (r->blocksDone > r->device->totalBlocks) return CARDFS_E_VERIFY;
+    uint8_t *at = to - layout::kLinkSize;
+    uint8_t kept[layout::kLinkSize];
+    memcpy(kept, at, sizeof kept);
+    const int16_t st = dev_read(r->device, block, at);
+    uint16_t link;
+    memcpy(&link, at, sizeof link);
+    memcpy(at, kept, sizeof kept);
+    if (st != kOk) return st;
+    link = encode_file_buffer(&link);
+    set_link_word(r, link);
+    if (!(link & kLastBlock)) return kOk;
+    memcpy(r->buffer + layout::kLinkSize, to, size_t(r->device->blockSize - layout::kLinkSize));
+    return finish_block(r, link);
+}
+
 // FS_Getc beyond its common case: refusals, odd states and block changes.
 CARDFS_OUT_OF_LINE int16_t getc_slow(int16_t handle) {
     FileInfo *r = record_of(handle);
@@ -81,11 +111,24 @@ extern "C" CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32
     uint8_t *out = static_cast<uint8_t *>(buffer);
     FileInfo *r = record_of(handle);
     bool readable = r != nullptr && handle != g_files.writer;
+    // Blocks read straight into out leave the record's buffer behind; the
+    // flag says the last block read was one, for a run that stops at an error.
+    bool bypassed = false;
     while (count > 0) {
         int32_t run = readable ? run_available(r) : 0;
         if (run == 0 && readable && r->device != nullptr && r->position == r->limit && r->limit <= kBufferSize) {
-            int16_t st = advance(r);  // what FS_Getc does at a block end
-            if (st != kOk) return store(st);
+            const uint32_t data = uint32_t(r->device->blockSize - layout::kLinkSize);
+            const bool direct = r->limit == r->device->blockSize && out - static_cast<uint8_t *>(buffer) >= layout::kLinkSize &&
+                                count > data && next_is_inner(r);
+            int16_t st = direct ? advance_into(r, out) : advance(r);  // what FS_Getc does at a block end
+            if (st != kOk) {
+                // A block change that failed before loading a block leaves the
+                // record at the end of the last one, which it must then hold.
+                if (bypassed && r->position == r->device->blockSize) memcpy(r->buffer + layout::kLinkSize, out - data, data);
+                return store(st);
+            }
+            bypassed = direct && r->position == r->limit;
+            if (bypassed) out += data, count -= data;
             continue;
         }
         if (run == 0) {

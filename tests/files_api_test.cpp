@@ -160,6 +160,63 @@ TEST(FilesData, ByteCallsAtBlockEndsAndDamagedPositions) {
     EXPECT_EQ(GetErrno(), -1) << "a closed handle leaves the status alone";
 }
 
+// FS_ReadFileEx leaves what as many FS_Getc calls leave: bytes, statuses, the open-file record and
+// the device operations, for runs shorter and longer than a block, with any one read after the open
+// failing or flipped.
+TEST(FilesData, RunsReadWhatByteCallsRead) {
+    struct Outcome {
+        std::vector<long long> seen;  // per run: status, position, limit, blocks done
+        Bytes buffers;                // the record's buffer after every run
+        std::vector<Bytes> got;       // per run: the caller's buffer
+        uint64_t reads = 0;
+    };
+    for (bool flash : {false, true}) {
+        Dev d = mounted(make(flash));
+        const size_t bs = d->blockSizeBytes(), room = bs - 2;
+        ASSERT_EQ(writeFile("runs.1", pattern(9 * room + 17, 31)), -1);
+        auto read = [&](size_t run, bool inRuns, uint64_t n, Fault kind, const Outcome *bytewise) {
+            Outcome o;
+            d->armFault(Op::Read, 0);  // a fault the last read did not reach strikes no open
+            const int16_t h = FS_OpenR("runs.1");
+            EXPECT_GE(h, 0);
+            d->resetCounters();
+            if (n) d->armFault(Op::Read, n, -100, kind);
+            for (int16_t st = -1; st == -1;) {
+                // The caller's whole buffer is compared, except after a flipped read, which may end
+                // the chain early: then only the bytes the byte calls delivered.
+                Bytes got(run, 0xA5);
+                if (inRuns) {
+                    st = FS_ReadFileEx(h, got.data(), uint32_t(run));
+                    const size_t k = o.got.size();
+                    if (kind == Fault::Flipped) got.resize(k < bytewise->got.size() ? bytewise->got[k].size() : 0);
+                } else {
+                    size_t done = 0;
+                    for (int16_t c; done < run && (c = FS_Getc(h)) != -1;) got[done++] = uint8_t(c);
+                    st = done == run ? int16_t(-1) : int16_t(GetErrno());
+                    if (kind == Fault::Flipped) got.resize(done);
+                }
+                const FileInfo *r = FS_FileInfo(h);
+                o.seen.insert(o.seen.end(), {st, r->position, r->limit, r->blocksDone});
+                o.buffers.insert(o.buffers.end(), r->buffer, r->buffer + bs);
+                o.got.push_back(got);
+            }
+            o.reads = d->count.of(Op::Read);
+            FS_CloseR(h);
+            return o;
+        };
+        for (size_t run : {size_t{1}, room, room + 1, 2 * room, 3 * room + 5, 12 * room})
+            for (Fault kind : {Fault::Fails, Fault::Flipped})
+                for (uint64_t n = 0; n <= 11; n++) {
+                    const Outcome bytewise = read(run, false, n, kind, nullptr), runs = read(run, true, n, kind, &bytewise);
+                    const std::string what = "run " + std::to_string(run) + ", read " + std::to_string(n) + " struck";
+                    EXPECT_EQ(runs.seen, bytewise.seen) << what;
+                    EXPECT_TRUE(runs.buffers == bytewise.buffers) << what;
+                    EXPECT_TRUE(runs.got == bytewise.got) << what;
+                    EXPECT_EQ(runs.reads, bytewise.reads) << what;
+                }
+    }
+}
+
 TEST(FilesData, ChainCheckRejectsWrongCountsLoopsAndStrayLinks) {
     Dev d = mounted(makeDiskette());
     const Bytes content = pattern(3 * 510 - 5, 4);
