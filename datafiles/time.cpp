@@ -19,6 +19,10 @@
 
 #include "datafiles/transfer.h"
 
+#if !defined(_WIN32)
+extern char **environ;
+#endif
+
 namespace cardfs {
 namespace {
 
@@ -194,10 +198,47 @@ int64_t time_of(const struct tm &tm) {
 
 int32_t in_range(int64_t t) { return t < 0 || t > INT32_MAX ? -1 : int32_t(t); }
 
+// TZ as getenv gives it, without a scan of the environment for every
+// record. The slot TZ was found in is remembered with the environment's
+// array; when TZ was absent, the array's length and last entry. While the
+// array holds the same entry in that slot (or still ends with the same
+// entry at the same length), TZ is where it was found: setenv, putenv and
+// unsetenv replace, add or move entries, which these checks see. An entry
+// rewritten in place keeps its slot; its text is compared with the zone
+// read all the same.
+#if defined(_WIN32)
+const char *find_tz() { return getenv("TZ"); }
+#else
+struct TzSlot {
+    char **environment;
+    bool present;
+    long slot;          // TZ's slot, or the length of the environment
+    const char *entry;  // the entry in TZ's slot, or the last entry
+};
+TzSlot g_tzSlot = {};
+
+bool is_tz(const char *entry) { return entry[0] == 'T' && entry[1] == 'Z' && entry[2] == '='; }
+
+const char *find_tz() {
+    char **const env = environ;
+    TzSlot &c = g_tzSlot;
+    if (env != nullptr && env == c.environment) {
+        if (c.present && env[c.slot] == c.entry && is_tz(c.entry)) return c.entry + 3;
+        if (!c.present && env[c.slot] == nullptr && (c.slot == 0 || env[c.slot - 1] == c.entry)) return nullptr;
+    }
+    c = TzSlot{env, false, 0, nullptr};
+    for (long n = 0; env != nullptr && env[n] != nullptr; n++) {
+        if (is_tz(env[n])) return c.present = true, c.slot = n, c.entry = env[n], env[n] + 3;
+        c.slot = n + 1, c.entry = env[n];
+    }
+    return nullptr;
+}
+#endif
+
 }  // namespace
 
 void refresh_local_zone() {
-    const char *tz = getenv("TZ");
+    const char *tz = find_tz();
     if (zone_unchanged(tz)) return;
     read_zone();
     g_zone.read = true;
