@@ -211,11 +211,21 @@ int16_t reclaim_any(DeviceDescriptor *d, int32_t *sector) {
 
 // A sector with no block in use, searched from the cursor on; taking the
 // last free one reclaims instead, so that the spare stays free.
+// The first of the N sectors, taken in turn from the cursor's on (round to
+// sector 0 after the last), that `wanted` accepts; -1 for none.
+template <typename Wanted>
+int32_t first_sector_from(int32_t cursor, int32_t N, Wanted wanted) {
+    const int32_t start = N > 0 ? cursor % N : 0;
+    for (int32_t t = start; t < N; t++)
+        if (wanted(t)) return t;
+    for (int32_t t = 0; t < start; t++)
+        if (wanted(t)) return t;
+    return -1;
+}
+
 int16_t take_empty_sector(DeviceDescriptor *d, int32_t cursor, int32_t *sector) {
     int32_t N = d->flashGeometry->sectorCount;
-    int32_t s = -1;
-    for (int32_t i = 0; i < N && s < 0; i++)
-        if (flash.useCount[(cursor + i) % N] == 0) s = (cursor + i) % N;
+    int32_t s = first_sector_from(cursor, N, [](int32_t t) { return flash.useCount[t] == 0; });
     if (s < 0) return CARDFS_E_MEDIUM_FULL;
     if (flash.freeSectors == 1) {
         int16_t st = reclaim_any(d, &s);
@@ -244,11 +254,7 @@ int16_t pick_sector(DeviceDescriptor *d, int32_t *sector) {
         *sector = cursor;
         return kOk;
     }
-    int32_t s = -1;
-    for (int32_t i = 0; i < N && s < 0; i++) {
-        int32_t t = (cursor + i) % N;
-        if (flash.useCount[t] > 0 && flash.useCount[t] < perSector) s = t;
-    }
+    int32_t s = first_sector_from(cursor, N, [perSector](int32_t t) { return flash.useCount[t] > 0 && flash.useCount[t] < perSector; });
     if (s < 0) {
         int16_t st = take_empty_sector(d, cursor, &s);
         if (st != kOk) return st;
