@@ -170,6 +170,34 @@ struct Bench {
     }
 };
 
+// The floor of a call per byte (byte_floor.c, a shared object of its own).
+extern "C" {
+FileInfo *floor_open(int16_t handle, int writing, int16_t blockSize);
+int16_t floor_putc(int16_t c, int16_t handle);
+int16_t floor_getc(int16_t handle);
+}
+
+// The file's bytes through the floor's byte calls, as Bench::writeFile and
+// readFile make the library's; MB/s.
+double byteFloor(bool writing, const std::vector<uint8_t> &payload, std::vector<uint8_t> &out, size_t blockSize) {
+    const int16_t h = 0;
+    floor_open(h, writing, int16_t(blockSize));
+    const size_t n = payload.size();
+    const auto t0 = Clock::now();
+    int16_t st = -1;
+    if (writing) {
+        for (size_t i = 0; i < n && st == -1; i++) st = floor_putc(payload[i], h);
+    } else {
+        for (size_t i = 0; i < n; i++) {
+            const int16_t c = floor_getc(h);
+            if (c == -1) break;
+            out[i] = uint8_t(c);
+        }
+    }
+    benchmark::ClobberMemory();
+    return double(n) / since(t0) / 1e6;
+}
+
 // ---------------------------------------------------------------------------
 // The copies a bulk transfer is measured against, each timed right after
 // the library's iteration.
@@ -289,7 +317,10 @@ void BM_Write(benchmark::State &state, const MediumKind *kind, Api api, bool lib
         state.SetIterationTime(s);
         r.figures.push_back(double(b.payload.size()) / s / 1e6);
         r.ops.push_back(opsOf(b.dev));
-        if (api == Api::Bytewise) continue;
+        if (api == Api::Bytewise) {
+            r.floors.push_back(byteFloor(true, b.payload, b.readBack, b.blockSize()));
+            continue;
+        }
         const double base = timed([&] { c.writeBaseline(); }), floor = timed([&] { c.writeFloor(); });
         r.ratioName = "x memcpy";
         r.ratios.push_back(s / base);
@@ -315,7 +346,10 @@ void BM_Read(benchmark::State &state, const MediumKind *kind, Api api) {
         state.SetIterationTime(s);
         r.figures.push_back(double(b.payload.size()) / s / 1e6);
         r.ops.push_back(opsOf(b.dev));
-        if (api == Api::Bytewise) continue;
+        if (api == Api::Bytewise) {
+            r.floors.push_back(byteFloor(false, b.payload, b.readBack, b.blockSize()));
+            continue;
+        }
         const double base = timed([&] { c.readBaseline(); }), floor = timed([&] { c.readFloor(); });
         r.ratioName = "x memcpy";
         r.ratios.push_back(s / base);

@@ -109,8 +109,10 @@ int16_t write_point(int16_t handle, const TrackStructure *t) {
 
 using namespace cardfs;
 
-extern "C" CARDFS_API void P2C_InitTrackStructure(TrackStructure *track) {
-    if (track == nullptr) return;
+namespace cardfs {
+namespace {
+
+CARDFS_INLINE void init_track(TrackStructure *track) {
     track->size = 36;
     track->coord1 = 0;
     track->coord2 = 0;
@@ -123,11 +125,18 @@ extern "C" CARDFS_API void P2C_InitTrackStructure(TrackStructure *track) {
     track->word4 = 0xFFFF;
 }
 
+}  // namespace
+}  // namespace cardfs
+
+extern "C" CARDFS_API void P2C_InitTrackStructure(TrackStructure *track) {
+    if (track != nullptr) init_track(track);
+}
+
 extern "C" CARDFS_API int16_t C2P_LoadFileOfTrack(int16_t handle, TrackStructure *track) {
     if (track == nullptr) return CARDFS_E_ARGUMENT;
-    P2C_InitTrackStructure(track);
+    init_track(track);
     if (load_plain_point(handle, track)) return kOk;
-    P2C_InitTrackStructure(track);
+    init_track(track);
     return load_record(handle, track);
 }
 

@@ -30,9 +30,10 @@ struct ReadWindow {
     int32_t size;
 };
 inline ReadWindow read_window(int16_t handle) {
-    if (handle < 0 || handle >= kRecords || handle == g_files.writer) return {nullptr, 0};
+    if (uint16_t(handle) >= kRecords || handle == g_files.writer) return {nullptr, 0};
     const FileInfo &r = g_files.records[handle];
-    if (r.device == nullptr || r.position < 0 || r.position > r.limit || r.limit > kBufferSize) return {nullptr, 0};
+    // Compared unsigned, a negative position or limit is out of range too.
+    if (r.device == nullptr || uint16_t(r.position) > uint16_t(r.limit) || uint16_t(r.limit) > kBufferSize) return {nullptr, 0};
     return {r.buffer + r.position, r.limit - r.position};
 }
 
