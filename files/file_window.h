@@ -11,9 +11,10 @@ namespace cardfs {
 // buffer, or null: FS_Getc's common case, which reads that byte and
 // changes nothing else.
 inline FileInfo *ready_reader(int16_t handle) {
-    if (handle < 0 || handle >= kRecords || handle == g_files.writer) return nullptr;
+    if (uint16_t(handle) >= kRecords || handle == g_files.writer) return nullptr;
     FileInfo &r = g_files.records[handle];
-    const bool ready = r.device != nullptr && r.position >= 0 && r.position < r.limit && r.limit <= kBufferSize;
+    // Compared unsigned, a negative position or limit is out of range too.
+    const bool ready = uint16_t(r.position) < uint16_t(r.limit) && uint16_t(r.limit) <= kBufferSize && r.device != nullptr;
     return ready ? &r : nullptr;
 }
 
