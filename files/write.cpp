@@ -146,7 +146,9 @@ extern "C" CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer,
 // The common case stores the byte at once: the file open for writing, with
 // room left in its block.
 extern "C" CARDFS_API int16_t FS_Putc(int16_t c, int16_t handle) {
-    if (g_files.writers != 0 && handle == g_files.writer && handle >= 0 && handle < kRecords) {
+    // The writer is -1 while no file is open for writing: no handle that
+    // passes the range check matches it.
+    if (uint16_t(handle) < kRecords && handle == g_files.writer) {
         FileInfo &r = g_files.records[handle];
         if (r.device != nullptr && r.position >= layout::kLinkSize && r.position < r.device->blockSize) {
             r.buffer[r.position++] = uint8_t(c);
