@@ -114,7 +114,11 @@ CARDFS_API int16_t FS_OpenR(const char *name);
 CARDFS_API int16_t FS_Getc(int16_t handle);
 /* Both return -1 when all count bytes were read. Asked for more than is
  * left, they store the rest in buffer and return -57 without telling how
- * many bytes that was: read with FS_Getc when the length is not known. */
+ * many bytes that was: read with FS_Getc when the length is not known.
+ * Blocks whose data the buffer takes whole are read into it directly; the
+ * record shows the block the run ended in, as after byte-by-byte reading.
+ * After a failed block read, the bytes of buffer past those read hold
+ * whatever the device left there. */
 CARDFS_API int16_t FS_ReadFile(int16_t handle, void *buffer, int16_t count);
 CARDFS_API int16_t FS_ReadFileEx(int16_t handle, void *buffer, uint32_t count);
 CARDFS_API int16_t FS_CloseR(int16_t handle);
