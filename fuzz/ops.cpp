@@ -10,52 +10,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <optional>
 
 #include "device/frame.h"
 #include "fuzz_common.h"
+#include "model.h"
 
 using namespace fuzz;
 using volimage::canonical;
 
 namespace {
 
-using Files = std::map<std::string, Bytes>;
-
-struct Writer {
-    int16_t h;
-    std::string name;
-    Bytes data;
-    bool uncertain = false;  // a device fault struck while writing: its content is not known
-};
-struct Reader {
-    int16_t h;
-    std::string name;
-    size_t pos = 0;
-    bool exact = true;  // false once the bytes under it may have changed or a read failed
-};
+using model::Files;
+using model::Reader;
+using model::Writer;
 
 const char *const kNames[] = {"a.1", "B.2", "c.003", "LONGNAME9.4", "d.5", "e.999", "f", "g.12",
                               "",    "x.0", "y.txt", "Q:z.1", "A:a.1", "a.b.7", "e.0999", "G.12x"};
 
-struct Script {
+struct Script : model::Model {
     Input in;
-    ramdev::RamDevice *r;
-    Files files;
-    std::optional<Writer> writer;
     std::vector<Reader> readers;
     int base = 0;          // FS_BlocksUsed of the empty volume
     bool faulted = false;  // a device fault has struck: blocks may leak, calls may fail
-    bool armed = false;    // a fault was armed for the current call
     int step = 0;
+
+    Script(ramdev::RamDevice *device, Input input) : Model(device), in(input) {}
 
     bool trace = false;
     void note(const std::string &call, int got) {
         if (trace) std::fprintf(stderr, "  %s -> %d\n", call.c_str(), got);
     }
-    bool hit() const { return armed && r->faultAt == 0; }  // it struck during the current call
-    void disarm() { armed = hit(), r->faultAt = 0; }      // no fault from here on; hit() as it was
 
     void check(bool ok, const std::string &what) {
         if (!ok) fail("step " + std::to_string(step) + ": " + what);
@@ -68,7 +52,7 @@ struct Script {
     bool failedAfterFault(int got, int want, const Files &after, const char *call) {
         if (got == want || !(hit() || faulted) || got == -1) return false;
         check(documented(got), std::string(call) + " gave the undocumented " + std::to_string(got));
-        const Files seen = decode(r).contents();
+        const Files seen = image().contents();
         check(seen == files || seen == after, std::string(call) + " failed and left neither the old files nor the new");
         files = seen;
         return true;
@@ -104,19 +88,6 @@ struct Script {
         for (Reader &rd : readers)
             if (n.empty() || rd.name == n) rd.exact = false;
     }
-    int blocks(size_t n) const {
-        const size_t room = r->blockSizeBytes() - 2;
-        return n == 0 ? 1 : int((n + room - 1) / room);
-    }
-    int freeBlocks() const {
-        int used = 0;
-        for (const auto &f : files) used += blocks(f.second.size());
-        if (writer) used += blocks(writer->data.size());
-        return FS_TotalBlocks() - used;
-    }
-    // -3 is accepted only when the model's free blocks come near what the call needs.
-    bool mayBeFull(int need) const { return freeBlocks() < need + (r->isFlash ? 2 * int(r->flash.sectorSize / r->geometry.blockSize) : 0); }
-
     void openW() {
         const char *n = name();
         const int16_t got = FS_OpenW(n);
@@ -181,7 +152,7 @@ struct Script {
         writer.reset();
         // After a fault struck a write, what reached the medium is not known: the file's content is
         // taken from it, the file itself must be there when the close succeeded.
-        const Files seen = decode(r).contents();
+        const Files seen = image().contents();
         if (keep && w.uncertain && seen.count(w.name)) after[w.name] = seen.at(w.name);
         if (failedAfterFault(got, -1, after, "FS_CloseW")) return;
         result(got, -1, "FS_CloseW");
@@ -342,7 +313,7 @@ struct Script {
 
     // The medium without the library: the model's files, whole, alone in their blocks, marked in use.
     void verify() {
-        const volimage::Image img = decode(r);
+        const volimage::Image img = image();
         check(img.mounts, "the volume no longer mounts");
         const volimage::Health h = volimage::health(img);
         check(h.problem.empty(), h.problem);
@@ -391,7 +362,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     resetLibrary();
     useAlone(r);
     if (FS_Format("A:FUZZ") != -1 || FS_Init(nullptr) != -1) fail("cannot format the medium");
-    Script s{Input(data + 1, size - 1), r, {}, {}, {}};
+    Script s(r, Input(data + 1, size - 1));
     s.base = FS_BlocksUsed();
     s.run();
     expect(r->outside == 0, "a request outside the medium");

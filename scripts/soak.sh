@@ -2,7 +2,7 @@
 # The soak: a random workload of CALLS library calls (default 1,000,000) on
 # each geometry (diskettes of 720 KB and 1.44 MB, 1 MiB flash card, 4 MiB
 # flash cartridge), with failed reads, writes, erases and probes injected at
-# random, checked against a model after every call (tests/soak/soak.cpp).
+# random, checked against a model after every call (fuzz/soak.cpp).
 #   bash scripts/soak.sh [CALLS] [SEED]
 # Builds build-soak/ (RelWithDebInfo, internal invariants checked) and runs
 # the four geometries one after the other; prints one line of figures per

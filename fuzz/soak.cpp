@@ -18,13 +18,12 @@
 #include <random>
 #include <string>
 
-#include "ram_device.h"
-#include "volume_image.h"
+#include "model.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Files = std::map<std::string, Bytes>;
+using model::Bytes;
+using model::Files;
 using ramdev::Op;
 
 struct Stats {
@@ -32,31 +31,17 @@ struct Stats {
          leaksRepaired = 0, committed = 0, deleted = 0, renamed = 0, bytesRead = 0, mounts = 0, fullChecks = 0;
 };
 
-struct Soak {
-    ramdev::RamDevice *r;
+struct Soak : model::Model {
     std::mt19937_64 rng;
     const char *geometry;
     uint64_t seed;
-    Files files;
-    struct Writer {
-        int16_t h;
-        std::string name;
-        Bytes data;
-        bool uncertain = false;
-    };
-    struct Reader {
-        int16_t h;
-        std::string name;
-        size_t pos = 0;
-    };
-    std::optional<Writer> writer;
-    std::optional<Reader> reader;
+    std::optional<model::Reader> reader;
     bool leaky = false;  // a fault struck since the last repair: blocks may leak
-    bool armed = false;
     uint64_t armedNth = 0;
     Stats st;
     std::string rotation;  // the file compared byte for byte after the last call
 
+    Soak(ramdev::RamDevice *device, const char *g, uint64_t s) : Model(device), rng(s), geometry(g), seed(s) {}
     [[noreturn]] void fail(const std::string &what) {
         std::printf("soak FAILED on %s, seed %llu, call %ld: %s\n  replay: cardfs_soak %s %ld %llu\n", geometry,
                     static_cast<unsigned long long>(seed), st.calls, what.c_str(), geometry, st.calls + 1,
@@ -67,23 +52,7 @@ struct Soak {
         if (!ok) fail(what);
     }
     uint64_t pick(uint64_t n) { return rng() % n; }
-    bool hit() const { return armed && r->faultAt == 0; }
-    void disarm() { armed = hit(), r->faultAt = 0; }  // no more faults in this call; hit() as it was
-    volimage::Image decode(bool content) {
-        return volimage::decode(r->desc, [this](int32_t b) -> const uint8_t * { return r->block(b); }, content);
-    }
-    int blocks(size_t n) const {
-        const size_t room = r->blockSizeBytes() - 2;
-        return n == 0 ? 1 : int((n + room - 1) / room);
-    }
-    int freeBlocks() const {
-        int used = 0;
-        for (const auto &f : files) used += blocks(f.second.size());
-        return FS_TotalBlocks() - used - (writer ? blocks(writer->data.size()) : 0);
-    }
-    bool mayBeFull(int need) const {
-        return leaky || freeBlocks() < need + (r->isFlash ? 2 * r->flash.sectorSize / r->geometry.blockSize : 0);
-    }
+    bool mayBeFull(int need) const { return leaky || Model::mayBeFull(need); }
     // 60 names: the directory of a diskette has 63 entries.
     std::string name() { return "s" + std::to_string(pick(20)) + "." + std::to_string(1 + pick(3)); }
     std::string spelled(std::string n) {
@@ -93,23 +62,23 @@ struct Soak {
     // The whole files on the medium; when they are neither the model's nor `after` and a fault struck
     // in this call, after FS_Repair has restored what a reclamation cut short left in the spare.
     Files mended(const Files &after) {
-        Files seen = decode(true).contents();
+        Files seen = image().contents();
         if (seen == files || seen == after || !hit()) return seen;
         FS_RepairReport rep;
         expect(FS_Repair(nullptr, &rep) == -1, "FS_Repair after a fault");
         st.mendedByRepair++, leaky = false;
-        return decode(true).contents();
+        return image().contents();
     }
     // What differs between the medium's whole files and the model's.
     std::string differences() {
-        const Files seen = decode(true).contents();
+        const Files seen = image().contents();
         std::string out;
         for (const auto &[n, b] : seen)
             if (!files.count(n)) out += n + " is there, ";
             else if (files.at(n) != b) out += n + " differs, ";
         for (const auto &[n, b] : files)
             if (!seen.count(n)) out += n + " is missing, ";
-        return out + volimage::health(decode(false)).problem;
+        return out + volimage::health(image(false)).problem;
     }
     // A call that failed: only after a fault, and the files as before it or as after it.
     void failed(int status, const Files &after, const char *call) {
@@ -125,7 +94,7 @@ struct Soak {
     void openW() {
         const std::string n = name();
         const int16_t h = FS_OpenW(spelled(n).c_str());
-        if (h >= 0) return void(writer = Writer{h, n, {}});
+        if (h >= 0) return void(writer = model::Writer{h, n, {}});
         if (h == -5) return expect(files.count(n) == 1, "-5 for a file that does not exist");
         if (h == -3 && mayBeFull(1)) return void(st.full++);
         failed(h, files, "FS_OpenW");
@@ -148,7 +117,7 @@ struct Soak {
     // Committed when the close succeeds. When the write of its last block fails the file is dropped
     // and the close gives the failure; any other failure leaves it committed or not.
     void closeW() {
-        const Writer w = *writer;
+        const model::Writer w = *writer;
         writer.reset();
         const int16_t got = FS_CloseW(w.h);
         Files after = files;
@@ -168,7 +137,7 @@ struct Soak {
     void openR() {
         const std::string n = name();
         const int16_t h = FS_OpenR(spelled(n).c_str());
-        if (h >= 0) return expect(files.count(n) == 1, "opened a file that does not exist"), void(reader = Reader{h, n, 0});
+        if (h >= 0) return expect(files.count(n) == 1, "opened a file that does not exist"), void(reader = model::Reader{h, n});
         if (h == -4) return expect(files.count(n) == 0, "-4 for " + n);
         failed(h, files, "FS_OpenR");
     }
@@ -268,7 +237,7 @@ struct Soak {
     // What the decoded medium breaks of the model, "" when nothing: the chains, the map, the names, and
     // the bytes of one file in turn (all of them when `all`).
     std::string broken(bool all) {
-        const volimage::Image img = decode(false);
+        const volimage::Image img = image(false);
         if (!img.mounts) return "the volume does not mount";
         const volimage::Health h = volimage::health(img);
         if (!h.problem.empty()) return h.problem;
@@ -313,7 +282,7 @@ struct Soak {
         if (writer) closeW();
         repair();
         verify(true);
-        const Files seen = decode(true).contents();
+        const Files seen = image().contents();
         for (const auto &[n, bytes] : files) expect(seen.count(n) && seen.at(n) == bytes, n + " differs at the end");
     }
 };
@@ -334,7 +303,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     const uint64_t seed = std::strtoull(argv[3], nullptr, 10);
-    Soak s{make(argv[1]), std::mt19937_64(seed), argv[1], seed, {}, {}, {}, false, false, 0, {}, {}};
+    Soak s(make(argv[1]), argv[1], seed);
     DeviceDescriptor *table[2] = {s.r->dev(), nullptr};
     FS_SetDeviceTable(table);
     if (FS_Format("A:SOAK") != -1 || FS_Init(nullptr) != -1) return std::puts("cannot format"), 1;
