@@ -1,8 +1,8 @@
 // The cartridge, flash-level and image-file drivers end to end on the
 // card-programmer stand-in: identification, volumes reclaimed and read back
-// after a restart, each fault's status, the image file's bytes, and power
-// cuts on the image. Programmer objects and first-initialisation flags are
-// process-wide: CTest gives every test a process of its own, and the tests
+// after a restart, each fault's status and the image file's bytes (power
+// cuts on the image: reliability_test.cpp). Programmer objects and
+// first-initialisation flags are process-wide: CTest gives every test a process of its own, and the tests
 // that need the flags as they start skip themselves after another test.
 #include <stdlib.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using Files = Model;
+using Files = std::map<std::string, Bytes>;
 
 DeviceDescriptor *cartridge(int slot) { return W32_USER_GetDevicePtr(int16_t(slot)); }
 DeviceDescriptor *card() { return W32_MMR_GetDevicePtr(0); }   // reader slot 0, flash level
@@ -332,50 +332,6 @@ TEST_F(Drivers, ImageEmulatesFlash) {
     putFile(imagePath(), shorter);
     EXPECT_EQ(d->ReadBlock(d, 0, buffer), -1);
     EXPECT_EQ(Bytes(buffer, buffer + 512), shorter + Bytes(212, 0xFF)) << "a file shorter than a block";
-}
-
-// A cut after each sampled write of a short script: once power is back
-// every committed file reads back and nothing else is there.
-TEST_F(Drivers, PowerCutsOnImageKeepCommittedFiles) {
-    std::vector<Step> script;
-    std::mt19937 rng(2024);
-    for (Files m; script.size() < 16; applyStep(m, script.back())) {
-        const std::string a = "P" + std::to_string(rng() % 6) + ".1", b = "P" + std::to_string(rng() % 6) + ".1";
-        if (!m.count(a)) script.push_back({'c', a, "", pattern(rng() % 1600, uint32_t(rng()))});
-        else if (rng() % 3 == 0 && !m.count(b)) script.push_back({'r', a, b, {}});
-        else script.push_back({'d', a, "", {}});
-    }
-    ASSERT_EQ(insertCard(), -1);
-    formatted(image());
-    Bytes start = fileBytes(imagePath());
-    start[16 * 512 + 64] = 0x03;  // block 256 in use: every run allocates alike, from sector 2
-    std::vector<std::string> names;
-    for (int i = 0; i < 6; i++) names.push_back("P" + std::to_string(i) + ".1");
-    auto run = [&](int32_t cut, int torn, int32_t *writes) -> std::string {  // "" when all is well
-        putFile(imagePath(), start);
-        if (FS_Init(nullptr) != -1) return "no volume to start from";
-        KVS_ResetCounters();
-        KVS_CutPowerAfter(cut, torn);
-        Files before;
-        const Step *inFlight = runScript(script, before);
-        if (writes) *writes = counters().fileWrites;
-        if (cut < 0 && inFlight) return "the script fails without a cut";
-        KVS_CutPowerAfter(-1, 0);
-        if (const int16_t st = FS_Init(nullptr); st != -1) return "no volume: " + std::to_string(st);
-        if (const std::string why = committed(names, before, inFlight); !why.empty()) return why;
-        if (writeFile("AFTER.1", {1, 2, 3}) != -1 || readBack("AFTER.1") != ok({1, 2, 3})) return "no new file";
-        return "";
-    };
-    int32_t total = 0;
-    ASSERT_EQ(run(-1, 0, &total), "");
-    ASSERT_GT(total, 256) << "the system area moves on into both system sectors, erasing each";
-    const int32_t stride = std::max(1, total / 30);
-    int failures = 0;
-    for (int32_t n = 0; n <= total; n += stride)
-        for (int torn : {0, 1})
-            if (const std::string why = run(n + torn * stride / 2, torn, nullptr); !why.empty() && ++failures < 20)
-                ADD_FAILURE() << "cut after " << n + torn * stride / 2 << " writes" << (torn ? ", torn" : "") << ": " << why;
-    EXPECT_EQ(failures, 0);
 }
 
 }  // namespace

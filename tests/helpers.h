@@ -112,37 +112,6 @@ inline Read readBack(const std::string &name) {
 }
 inline Read ok(const Bytes &b) { return {-57, b}; }
 
-// Power-cut scripts of creations, deletions and renames, and the files they commit.
-using Model = std::map<std::string, Bytes>;              // name -> content
-struct Step { char op; std::string a, b; Bytes data; };  // 'c'reate, 'd'elete, 'r'ename a to b
-inline void applyStep(Model &m, const Step &s) {
-    if (s.op == 'c') m[s.a] = s.data;
-    if (s.op == 'r') m[s.b] = m[s.a];
-    if (s.op != 'c') m.erase(s.a);
-}
-// Runs the script up to the first step that fails, which it returns (null: none); `done` gets what the others commit.
-inline const Step *runScript(const std::vector<Step> &script, Model &done) {
-    for (const Step &s : script) {
-        const int16_t st = s.op == 'c' ? writeFile(s.a, s.data) : s.op == 'd' ? FS_Delete(s.a.c_str())
-                                                                           : FS_Rename(s.a.c_str(), s.b.c_str());
-        if (st != -1) return &s;
-        applyStep(done, s);
-    }
-    return nullptr;
-}
-// Once power is back, what is wrong ("" if nothing): the files of `names` must read as `before`, or as
-// `before` with the step in flight done, and the directory hold no other file.
-inline std::string committed(const std::vector<std::string> &names, const Model &before, const Step *inFlight) {
-    Model seen, after = before;
-    if (inFlight) applyStep(after, *inFlight);
-    for (const std::string &name : names)
-        if (Read r = readBack(name); r.first == -57) seen[name] = r.second;
-        else if (r.first != -4) return name + " does not read: " + std::to_string(r.first);
-    if (seen != before && seen != after) return "files differ from the committed state";
-    DirScan s;
-    return FS_FilesPresent(&s) == int16_t(seen.size()) ? "" : "stray directory entries";
-}
-
 inline std::vector<DirEntry> listDir(DeviceDescriptor *dev = nullptr) {  // entry 0 is the volume header
     std::vector<DirEntry> v;
     DirScan s;
@@ -157,10 +126,6 @@ inline int headerOf(ramdev::RamDevice *r) {
 inline Bytes mapOf(ramdev::RamDevice *r) {  // the allocation map block on the medium
     const uint8_t *m = r->block(headerOf(r) + r->geometry.dirBlocks);
     return Bytes(m, m + r->blockSizeBytes());
-}
-// Block b on a map: one bit (0 free, 1 in use) or one pair (0 free, 3 in use, 2 released).
-inline int mapState(const Bytes &map, bool flash, int b) {
-    return flash ? map[size_t(b / 4)] >> (2 * (b % 4)) & 3 : map[size_t(b / 8)] >> (b % 8) & 1;
 }
 inline Ints chainOf(ramdev::RamDevice *r, int first, size_t limit = 4096) {  // blocks as the link words run
     Ints v;
