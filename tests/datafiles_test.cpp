@@ -22,13 +22,16 @@ std::string show(const TrackStructure &t) {
     return testing::PrintToString(std::make_tuple(t.coord1, t.coord2, t.byte1, t.byte2, t.byte3, t.byte4, t.word1, t.dword1,
         t.word2, t.dword2, t.word3, t.word4));
 }
-void setZone(const char *tz) {  // null: no TZ, the system's zone
+void putZone(const char *tz) {  // sets TZ without tzset; null: no TZ, the system's zone
 #if defined(_WIN32)
-    _putenv_s("TZ", tz ? tz : ""), _tzset();  // an empty value removes TZ
-#else
-    tz ? setenv("TZ", tz, 1) : unsetenv("TZ"), tzset();
-#endif
+    _putenv_s("TZ", tz ? tz : "");  // an empty value removes TZ
 }
+void setZone(const char *tz) { putZone(tz), _tzset(); }
+#else
+    tz ? setenv("TZ", tz, 1) : unsetenv("TZ");
+}
+void setZone(const char *tz) { putZone(tz), tzset(); }
+#endif
 template <class F> void inZone(const char *tz, F fn) {  // runs fn with TZ set, then restores it
     const char *was = getenv("TZ");
     const std::string old = was ? was : "";
@@ -143,41 +146,6 @@ TEST(MerFiles, RoundTripsInBothLayoutsAndTimeZones) {
         EXPECT_EQ(C2P_LoadFileOfMER(in.h, &back), 128);
         EXPECT_EQ(GetErrno(), -57);
     });
-    // Refined by year and seconds (99 carry into the minute), alone, all zero. In EST5EDT the summer stamp keeps
-    // the daylight saving its standard time got: 10:00 standard is 11:00 daylight, 15:00 UTC as in EST5.
-    struct { const char *stamp, *tail; int32_t time; } stamps[] = {
-        {"04 0F 55 50 0F", "02 DB 07 00 00 00 01 1E", t}, {"04 0F 55 50 0F", "00 00 00 00 00", utc(1995, 5, 15, 10, 0, 0)},
-        {"04 0F 55 50 0F", "02 DB 07 00 00 00 01 63", utc(2011, 5, 15, 10, 1, 39)},
-        {"04 00 00 00 00", "02 DB 07 00 00 00 01 1E", 0}};
-    auto record = [](const char *stamp, const char *tail) {
-        return hex("00 00 00 01 00 00 00 02") + zeros(6) + stamp + zeros(6) + tail + "FF";
-    };
-    for (const char *tz : {"UTC", "EST5", "EST5EDT"})
-        for (auto &s : stamps) inZone(tz, [&] {
-            In in(v.put(head(0xC0, 0x20) + record(s.stamp, s.tail)));
-            MERStructure m;
-            ASSERT_EQ(in.start(), -1);
-            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
-            EXPECT_EQ(m.time, s.time ? s.time + (tz[0] == 'E' ? 5 * 3600 : 0) : 0) << tz << " " << s.stamp;
-        });
-    // TZ changes between records without a tzset call, set where it was absent, then replaced: the
-    // loader reads it again each time.
-    inZone(nullptr, [&] {
-        In in(v.put(head(0xC0, 0x20) + record(stamps[0].stamp, stamps[0].tail) + record(stamps[0].stamp, stamps[0].tail) +
-                    record(stamps[0].stamp, stamps[0].tail)));
-        MERStructure m;
-        ASSERT_EQ(in.start(), -1);
-        ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);  // in the system's zone
-        for (auto [tz, want] : {std::pair{"EST5", t + 5 * 3600}, std::pair{"UTC", t}}) {
-#if defined(_WIN32)
-            _putenv_s("TZ", tz);
-#else
-            setenv("TZ", tz, 1);
-#endif
-            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
-            EXPECT_EQ(m.time, want) << tz;
-        }
-    });
 }
 
 // A MER stamp as the loader composes it, with the C library's mktime: the stamp's fields as local
@@ -233,6 +201,38 @@ TEST(MerFiles, StampTimesEqualMktimeAcrossZonesTransitionsAndZoneChanges) {
             ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
             const int32_t want = s.nibble + s.month + s.day + s.hour + s.minute ? s.composed() : 0;
             ASSERT_EQ(m.time, want) << tz << " " << testing::PrintToString(s.bytes()) << " " << s.year << " " << s.seconds;
+        }
+    });
+}
+
+// A stamp is local standard time whatever the season: in EST5EDT 10:00 is 15:00 UTC on either side
+// of a daylight-saving change, refined by seconds or by a year or not (the refinement keeps the state
+// the stamp's conversion showed, 11:00 daylight in summer). The loader caches the zone's offsets: the
+// state of one side of a change must not carry to the other, in either order, nor an offset outlive a
+// change of TZ between loads (tzset called) or between records (not called; TZ replaced, or set where
+// it was absent).
+TEST(MerFiles, StampsOnBothSidesOfADaylightSavingChangeAndAfterZoneChanges) {
+    Vol v;
+    const Stamp stamps[] = {  // 1995: daylight saving from 2 April to 29 October; the last three in the other zone
+        {5, 7, 1, 10, 0, -1, 30},  {5, 1, 15, 10, 0, -1, 99}, {5, 4, 2, 3, 0, -1, 0},  {5, 4, 1, 23, 59, -1, 0},
+        {5, 10, 30, 10, 0, -1, 0}, {5, 10, 27, 10, 0, -1, 0}, {5, 7, 2, 10, 0, -1, -1}, {5, 3, 20, 10, 0, 2011, 5},
+        {5, 3, 20, 10, 0, 2011, 5}, {5, 7, 2, 10, 0, -1, -1}, {0, 0, 0, 0, 0, 2011, 30}};
+    Bytes file = head(0xC0, 0x20);
+    for (const Stamp &s : stamps) file = file + s.record();
+    const std::string name = v.put(file);
+    const char *zones[] = {"EST5EDT", "UTC", nullptr, "EST5EDT"};  // null: no TZ, the system's zone
+    for (const char *tz : zones) inZone(tz, [&] {
+        In in(name);
+        MERStructure m;
+        ASSERT_EQ(in.start(), -1);
+        for (const Stamp &s : stamps) {
+            if (&s == stamps + 8) putZone(tz && tz[0] == 'E' ? "UTC" : "EST5EDT");
+            const char *now = getenv("TZ");
+            ASSERT_EQ(C2P_LoadFileOfMER(in.h, &m), -1);
+            if (!now) continue;
+            const int shift = std::string(now) == "UTC" ? 0 : 5;
+            EXPECT_EQ(m.time, s.month ? utc(s.year < 0 ? 1995 : s.year, s.month, s.day, s.hour + shift, s.minute, std::max(s.seconds, 0)) : 0)
+                << getenv("TZ") << " " << testing::PrintToString(s.bytes()) << " " << s.year << " " << s.seconds;
         }
     });
 }
