@@ -6,7 +6,6 @@
 // skips itself after another test.
 #include <algorithm>
 #include <filesystem>
-#include <random>
 
 #include "cardfs_kernel32_standin.h"
 #include "helpers.h"
@@ -63,8 +62,7 @@ protected:
     void SetUp() override {
         ++g_testsInProcess;
         K32S_Reset();
-        dir = std::filesystem::temp_directory_path() / ("cardfs_diskette_" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(dir);
+        dir = newTempDir("cardfs_diskette_");
         ASSERT_EQ(FS_SetDeviceTable(table), -1);
     }
     void TearDown() override {

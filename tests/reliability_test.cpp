@@ -317,16 +317,11 @@ void formatCuts(const char *what, Medium &m) {
 }
 
 TEST(PowerCutsDuring, Formatting) {
-    {
-        RamMedium diskette(ramdev::makeDiskette(1440));
-        formatCuts("diskette 720 KB", diskette);
-    }
-    {
-        RamMedium card(ramdev::makeFlashCard());
-        formatCuts("flash card 1 MiB", card);
-    }
-    StandinMedium cartridge(KVS_FLASH_1M, false);
-    formatCuts("flash cartridge 1 MiB", cartridge);
+    const std::pair<const char *, std::function<Medium *()>> media[] = {
+        {"diskette 720 KB", [] { return new RamMedium(ramdev::makeDiskette(1440)); }},
+        {"flash card 1 MiB", [] { return new RamMedium(ramdev::makeFlashCard()); }},
+        {"flash cartridge 1 MiB", [] { return new StandinMedium(KVS_FLASH_1M, false); }}};
+    for (const auto &[what, make] : media) formatCuts(what, *std::unique_ptr<Medium>(make()));
 }
 
 }  // namespace
