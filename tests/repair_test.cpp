@@ -1,6 +1,7 @@
 // FS_Check and FS_Repair: leaked blocks after a cut reclaimed, a map marking a live file free mended
 // before anything overwrites the file, broken and shared chains reported with their entries left,
 // a repair cut at every device write; and the restoring of what a cut reclamation left in the spare.
+#include <functional>
 #include <set>
 
 #include "helpers.h"
@@ -8,6 +9,7 @@
 
 using ramdev::Op;
 using ramdev::RamDevice;
+using Model = std::map<std::string, Bytes>;
 
 namespace {
 
@@ -196,69 +198,68 @@ TEST(Repair, ReclamationLeftoversRestoreOnlyTheirOwnSector) {
     EXPECT_EQ(readBack("FILL.1"), ok(pattern(7 * 510, 1)));
 }
 
-// Found by fuzz_ops: a write that FS_Init drops leaves its blocks programmed in sectors the map calls
-// free. Such a sector looks like a spare a cut reclamation left, and another file of the same bytes at
-// other places must not be patched from it.
-TEST(Repair, DroppedWriteLeavesNothingToRestore) {
-    parkAllocationCursor(2);
-    Dev f = mounted(make(true));
-    Bytes data(2 * 9690);
-    for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t(i % 9690 * 13 + 0x80);
-    int16_t h = FS_OpenW("B.2");
-    ASSERT_EQ(FS_WriteFileEx(h, data.data(), uint32_t(data.size())), -1);
-    ASSERT_EQ(FS_Init(nullptr), -1);  // the write is dropped, its 38 blocks stay programmed
-    FS_RepairReport rep;
-    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
-    ASSERT_EQ(writeFile("G.12", data), -1);
-    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
-    EXPECT_EQ(counts(rep), (Ints{1, 38, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(readBack("G.12"), ok(data));
-}
-
-// Found by fuzz_medium: a free sector of zeros is not erased, and zero bytes are a subset of every
-// block; taken for a spare, it would zero the sector with the most live blocks. A reclamation copies
-// only file blocks, whose link words are valid, and nothing else in a free sector is taken for a copy.
-TEST(Repair, ZeroedFreeSectorIsNoCopy) {
-    parkAllocationCursor(2);
-    Dev f = mounted(make(true));
-    ASSERT_EQ(writeFile("A.1", pattern(3000, 1)), -1);
-    ASSERT_EQ(writeFile("B.2", {}), -1);
-    std::fill(f->block(96), f->block(112), 0);  // sector 6, free on the map
-    FS_RepairReport rep;
-    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
-    ASSERT_EQ(writeFile("C.3", pattern(9000, 3)), -1);  // allocation erases the free sectors it takes
-    EXPECT_EQ(readBack("A.1"), ok(pattern(3000, 1)));
-    EXPECT_EQ(readBack("B.2"), ok({}));
-    EXPECT_EQ(readBack("C.3"), ok(pattern(9000, 3)));
-}
-
-// Found by fuzz_ops: writes dropped by FS_Init leave stale blocks in sectors the map calls free, and the
-// same bytes written again land in other sectors, where each block holds every bit of the stale one at
-// its place (the link words happen to). The stale blocks link to blocks the map calls free: they are no
-// copies of live blocks, and nothing is restored from them.
-TEST(Repair, RewrittenBytesAreNoLeftovers) {
-    parkAllocationCursor(2);
-    Dev f = mounted(make(true));
+// Nothing else in a free sector is taken for a copy a cut reclamation left. Each case leaves a flash
+// volume; mounted, repaired, and again after one more file (whose allocation erases free sectors),
+// its files read back and the map is exact.
+TEST(Repair, FreeSectorsThatShowWritesHoldNoCopies) {
     auto bytes = [](size_t n, int how) {
         Bytes b(n);
         for (size_t i = 0; i < n; i++) b[i] = uint8_t(i * 13 + size_t(how));
         return b;
     };
-    auto write = [&](const char *name, const std::vector<Bytes> &runs) {
+    auto write = [](const char *name, const std::vector<Bytes> &runs) {  // left open
         const int16_t h = FS_OpenW(name);
         for (const Bytes &b : runs) EXPECT_EQ(FS_WriteFileEx(h, b.data(), uint32_t(b.size())), -1);
         return h;
     };
     const Bytes run = bytes(9690, 128);
-    write("A.1", {run, bytes(7988, 255)});
-    ASSERT_EQ(FS_Init(nullptr), -1);
-    write("B.2", {run, run});
-    ASSERT_EQ(FS_Init(nullptr), -1);
-    ASSERT_EQ(FS_CloseW(write("B.2", {run, run, bytes(9689, 129)})), -1);
-    FS_RepairReport rep;
-    ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
-    EXPECT_EQ(counts(check()), (Ints{1, 57, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(readBack("B.2"), ok(run + run + bytes(9689, 129)));
+    const struct { const char *name; int live; std::function<Model(RamDevice *)> setup; } cases[] = {
+        // Found by fuzz_ops: a write that FS_Init drops leaves its blocks programmed in sectors the map
+        // calls free. Such a sector looks like a spare a cut reclamation left, and another file of the
+        // same bytes at other places must not be patched from it.
+        {"dropped write", 38, [&](RamDevice *) {
+            write("B.2", {run, run});
+            EXPECT_EQ(FS_Init(nullptr), -1);
+            FS_RepairReport rep;
+            EXPECT_EQ(FS_Repair(nullptr, &rep), -1);
+            EXPECT_EQ(writeFile("G.12", run + run), -1);
+            return Model{{"g.12", run + run}};
+        }},
+        // Found by fuzz_medium: a free sector of zeros is not erased, and zero bytes are a subset of
+        // every block; taken for a spare, it would zero the sector with the most live blocks.
+        {"zeroed free sector", 7, [](RamDevice *f) {
+            const Model files = {{"a.1", pattern(3000, 1)}, {"b.2", {}}};
+            for (const auto &[n, b] : files) EXPECT_EQ(writeFile(n, b), -1);
+            std::fill(f->block(96), f->block(112), 0);  // sector 6, free on the map
+            return files;
+        }},
+        // Found by fuzz_ops: writes dropped by FS_Init leave stale blocks in free sectors, and the same
+        // bytes written again land elsewhere, each block holding every bit of the stale one at its place
+        // (the link words happen to). The stale blocks link to free blocks: they are no copies.
+        {"rewritten bytes", 57, [&](RamDevice *) {
+            write("A.1", {run, bytes(7988, 255)});
+            EXPECT_EQ(FS_Init(nullptr), -1);
+            write("B.2", {run, run});
+            EXPECT_EQ(FS_Init(nullptr), -1);
+            EXPECT_EQ(FS_CloseW(write("B.2", {run, run, bytes(9689, 129)})), -1);
+            return Model{{"b.2", run + run + bytes(9689, 129)}};
+        }}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        parkAllocationCursor(2);
+        Dev f = mounted(make(true));
+        Model files = c.setup(f.get());
+        for (int live = c.live; live <= c.live + 18; live += 18) {
+            ASSERT_EQ(FS_Init(nullptr), -1);
+            for (const auto &[name, b] : files) EXPECT_EQ(readBack(name), ok(b)) << name;
+            FS_RepairReport rep;
+            ASSERT_EQ(FS_Repair(nullptr, &rep), -1);
+            EXPECT_EQ(counts(check()), (Ints{int(files.size()), live, 0, 0, 0, 0, 0, 0}));
+            if (live == c.live) {
+                ASSERT_EQ(writeFile("new.1", files["new.1"] = pattern(9000, 3)), -1);
+            }
+        }
+    }
 }
 
 }  // namespace
