@@ -25,10 +25,6 @@ std::string describe(const Case &c) {
 }
 
 DeviceDescriptor *drive(int n) { return W32_DISK_GetDevicePtr(int16_t(n)); }
-// blockSize, totalBlocks, headerBlock, dirBlocks, firstDataBlock.
-Ints geometry(const DeviceDescriptor *d) {
-    return {d->blockSize, d->totalBlocks, d->headerBlock, d->dirBlocks, d->firstDataBlock};
-}
 Ints diskette(uint32_t bytes) { return {512, int(bytes / kSector), 0, 2, 3}; }
 
 // Where two images first differ; -1 when they are the same.

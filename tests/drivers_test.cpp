@@ -24,13 +24,6 @@ KvsCounters counters() {
     KvsCounters c;
     return KVS_GetCounters(&c), c;
 }
-// blockSize, totalBlocks, headerBlock, dirBlocks, firstDataBlock; sectorCount, systemAreaBlocks, KiB per sector, systemSectors.
-Ints geometry(const DeviceDescriptor *d) {
-    const FlashGeometry *f = d->flashGeometry;
-    Ints g = {d->blockSize, d->totalBlocks, d->headerBlock, d->dirBlocks, d->firstDataBlock};
-    if (f) g.insert(g.end(), {f->sectorCount, f->systemAreaBlocks, int(f->sectorSize / 1024), f->systemSectors});
-    return g;
-}
 // The names of the files that do not read back as given.
 std::string unreadable(const Files &files) {
     std::string bad;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -34,9 +36,11 @@ inline std::string newTempDir(const char *prefix) {
     return "";
 }
 
-inline Bytes fileBytes(const std::string &path) {
+inline Bytes fileBytes(const std::string &path, size_t offset = 0, size_t count = SIZE_MAX) {  // what the file has of them
     std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const Bytes all(std::istreambuf_iterator<char>(in), {});
+    offset = std::min(offset, all.size());
+    return Bytes(all.begin() + long(offset), all.begin() + long(offset + std::min(count, all.size() - offset)));
 }
 inline void putFile(const std::string &path, const Bytes &b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
@@ -56,6 +60,14 @@ inline Bytes pattern(size_t n, uint32_t seed) {
     for (auto &c : b) c = uint8_t(g());
     if (n) b[0] = 0xFF;  // a data byte 0xFF must not look like the end
     return b;
+}
+// blockSize, totalBlocks, headerBlock, dirBlocks, firstDataBlock; on flash sectorCount, systemAreaBlocks,
+// KiB per sector, systemSectors.
+inline Ints geometry(const DeviceDescriptor *d) {
+    const FlashGeometry *f = d->flashGeometry;
+    Ints g = {d->blockSize, d->totalBlocks, d->headerBlock, d->dirBlocks, d->firstDataBlock};
+    if (f) g.insert(g.end(), {f->sectorCount, f->systemAreaBlocks, int(f->sectorSize / 1024), f->systemSectors});
+    return g;
 }
 inline uint16_t word(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 inline void putWord(uint8_t *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,15 +23,6 @@ T *object(int16_t deviceClass) {
     ObjectRequest r{deviceClass, 1, 0, nullptr};
     kvcCustomFunction(kKvcCreateObject, &r);
     return static_cast<T *>(r.object);
-}
-
-Bytes fileBytes(const std::string &path, uint32_t offset, uint32_t count) {
-    std::ifstream f(path, std::ios::binary);
-    f.seekg(offset);
-    Bytes b(count);
-    f.read(reinterpret_cast<char *>(b.data()), count);
-    b.resize(size_t(f.gcount()));
-    return b;
 }
 
 class Standin : public ::testing::Test {
