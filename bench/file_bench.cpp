@@ -199,43 +199,80 @@ double byteFloor(bool writing, const std::vector<uint8_t> &payload, std::vector<
 }
 
 // ---------------------------------------------------------------------------
-// The copies a bulk transfer is measured against, each timed right after
-// the library's iteration.
+// What a bulk transfer is measured against, each timed right after the
+// library's iteration: the baseline copies, and the floor, which is the
+// device operations the library cannot do without, made through the same
+// device descriptor, with the copies the format forces.
 
 struct Copies {
     std::vector<const uint8_t *> chain;  // the file's blocks on the medium
+    std::vector<int> blocks;             // their numbers
     std::vector<size_t> written;         // writing: image offsets of every WriteBlock
     std::vector<uint8_t> image;          // writing: where the blocks go
+    RamDevice *device = nullptr;         // reading: the medium; writing: a scratch medium of the same kind
+    uint64_t probes = 0;                 // writing: the ReadBytes probes of one run
     const uint8_t *data = nullptr;       // the file's bytes
     size_t dataBytes = 0;
     uint8_t *out = nullptr;              // reading: where the file's bytes go
     size_t bs = 0;
     alignas(64) uint8_t buffer[1024];
 
+    Copies() = default;
+    Copies(const Copies &) = delete;
+    Copies &operator=(const Copies &) = delete;
+    ~Copies() {
+        if (!image.empty() && device) ramdev::destroy(device);
+    }
+
     // Reading, baseline: every chain block into a block buffer, twice.
     void readBaseline() {
         for (int pass = 0; pass < 2; pass++)
             for (const uint8_t *b : chain) copy(buffer, b, bs);
     }
-    // Reading, floor: the chain check's copies into a block buffer, then
-    // the data of every block into the caller's buffer.
+    // Reading, floor: every chain block read into a block buffer (the chain
+    // check), then every block read into the caller's buffer, its link word
+    // over the two bytes before its data, which are put back; a block whose
+    // data the caller's buffer does not take whole goes through the block
+    // buffer.
     void readFloor() {
-        for (const uint8_t *b : chain) copy(buffer, b, bs);
+        DeviceDescriptor *d = device->dev();
+        for (int b : blocks) d->ReadBlock(d, int16_t(b), buffer);
         size_t off = 0;
-        for (const uint8_t *b : chain) {
+        for (int b : blocks) {
             const size_t n = std::min(bs - 2, dataBytes - off);
-            copy(out + off, b + 2, n), off += n;
+            if (off >= 2 && off + bs - 2 <= dataBytes) {
+                uint8_t kept[2];
+                std::memcpy(kept, out + off - 2, 2);
+                d->ReadBlock(d, int16_t(b), out + off - 2);
+                std::memcpy(out + off - 2, kept, 2);
+            } else {
+                d->ReadBlock(d, int16_t(b), buffer);
+                std::memcpy(out + off, buffer + 2, n);
+            }
+            off += n;
         }
+        benchmark::ClobberMemory();
     }
     // Writing, baseline: blockSize bytes of the file into the image for
     // every write.
     void writeBaseline() {
         for (size_t i = 0; i < written.size(); i++) copy(image.data() + written[i], source(i), bs);
     }
-    // Writing, floor: the file's bytes into the block buffer, then the
-    // block buffer into the image for every write.
+    // Writing, floor: the file's bytes into the block buffer and WriteBlock
+    // of the buffer, for every write of the run, with the run's ReadBytes
+    // probes spread among them, on the scratch medium (without the flash
+    // program check).
     void writeFloor() {
-        for (size_t i = 0; i < written.size(); i++) copy(buffer + 2, source(i), bs - 2), copy(image.data() + written[i], buffer, bs);
+        DeviceDescriptor *d = device->dev();
+        const int16_t first = device->geometry.firstDataBlock, span = int16_t(device->geometry.totalBlocks - first);
+        uint8_t probe[2];
+        uint64_t made = 0;
+        for (size_t i = 0; i < written.size(); i++) {
+            copy(buffer + 2, source(i), bs - 2);
+            const int16_t b = int16_t(first + int16_t(i % size_t(span)));
+            d->WriteBlock(d, b, buffer);
+            for (; made < probes * (i + 1) / written.size(); made++) d->flashGeometry->ReadBytes(d, uint32_t(b) * uint32_t(bs), 2, probe);
+        }
     }
 
 private:
@@ -268,14 +305,18 @@ bool plan(benchmark::State &state, Bench &b, Copies &c, bool writing) {
     c.data = b.payload.data();
     c.dataBytes = b.payload.size();
     c.out = b.readBack.data();
-    for (int blk : b.chain()) c.chain.push_back(b.dev->block(blk));
+    for (int blk : b.chain()) c.chain.push_back(b.dev->block(blk)), c.blocks.push_back(blk);
     if (c.chain.size() < 2) {
         state.SkipWithError("file not found after writing");
         return false;
     }
+    c.device = b.dev;
     if (writing) {
         c.image.assign(b.dev->data.size(), 0);
         for (size_t i = 0; i < b.dev->count.of(Op::Write); i++) c.written.push_back(i * c.bs % c.image.size());
+        c.probes = b.dev->count.of(Op::ReadBytes);
+        c.device = b.kind.make();
+        c.device->checkPrograms = false;
     }
     return true;
 }
