@@ -194,8 +194,15 @@ TEST(Repair, ReclamationLeftoversRestoreOnlyTheirOwnSector) {
     std::fill(f->block(16), f->block(17), 0xFF);          // whose erase was cut short
     ASSERT_EQ(FS_Init(nullptr), -1);
     EXPECT_EQ(readBack("E.1"), ok({})) << "restored from the spare";
+    // The spare still holds the copies: once their own sector is whole again, they fit F.1's block
+    // at the same place as well, and must not be programmed over it.
+    FS_RepairReport rep;
+    EXPECT_EQ(FS_Repair(nullptr, &rep), -1);
+    EXPECT_EQ(writeFile("NEW.1", pattern(3000, 3)), -1);  // takes the free sectors, the spare among them
+    EXPECT_EQ(readBack("E.1"), ok({}));
     EXPECT_EQ(readBack("F.1"), ok({0x41}));
     EXPECT_EQ(readBack("FILL.1"), ok(pattern(7 * 510, 1)));
+    EXPECT_EQ(readBack("NEW.1"), ok(pattern(3000, 3)));
 }
 
 // Nothing else in a free sector is taken for a copy a cut reclamation left. Each case leaves a flash

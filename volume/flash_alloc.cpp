@@ -69,22 +69,21 @@ int16_t compare_copy(DeviceDescriptor *d, int32_t n, int32_t copy, Copy *out) {
     return kOk;
 }
 
-// Whether the free sector `spare` holds the copies of sector s that a cut
-// reclamation left: every live block of s has a copy there that equals or
-// completes it, and one needs completing. *live counts the blocks that fit.
+// Whether the free sector `spare` may hold the copies of sector s that a
+// cut reclamation left: every live block of s has a copy there that equals
+// or completes it. *live counts the blocks that fit. A sector whose blocks
+// all equal their copies still counts: it is the copies' own sector, made
+// whole again by an earlier restore, and nothing is left to complete.
 int16_t copies_of(DeviceDescriptor *d, int32_t s, int32_t spare, int32_t *live) {
     int32_t perSector = blocks_per_sector(d);
-    bool completes = false;
     *live = 0;
     for (int32_t k = 0; k < perSector; k++) {
         if (!committed_live(s * perSector + k)) continue;
         Copy c = Copy::Foreign;
         int16_t st = compare_copy(d, s * perSector + k, spare * perSector + k, &c);
         if (st != kOk || c == Copy::Foreign) return *live = 0, st;
-        completes = completes || c == Copy::Completes;
         ++*live;
     }
-    if (!completes) *live = 0;
     return kOk;
 }
 
@@ -93,7 +92,9 @@ int16_t copies_of(DeviceDescriptor *d, int32_t s, int32_t spare, int32_t *live) 
 // from. Another sector's live blocks at the same places fit as well only
 // when each holds every bit of its neighbour's copy, which a sector of few
 // live blocks may: of the sectors that fit, the one with the most live
-// blocks is taken, and none when two have as many.
+// blocks is taken, and none when two have as many. Once the copies' own
+// sector is whole, it still wins, so that the copies left in the spare are
+// never programmed over another sector's blocks.
 int16_t reclaimed_from(DeviceDescriptor *d, int32_t spare, int32_t *sector) {
     const FlashGeometry *fg = d->flashGeometry;
     int32_t most = 0;
