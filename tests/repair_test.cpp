@@ -205,6 +205,24 @@ TEST(Repair, ReclamationLeftoversRestoreOnlyTheirOwnSector) {
     EXPECT_EQ(readBack("NEW.1"), ok(pattern(3000, 3)));
 }
 
+// Copies that fit two sectors as well, here the one they came from and an earlier one whose only live
+// block holds every bit of the copy at its place, are programmed over neither.
+TEST(Repair, ReclamationLeftoversThatFitTwoSectorsAreLeft) {
+    parkAllocationCursor(2);
+    Dev f = mounted(ramdev::makeFlash(512, 48, 1, 16, 4096, 6, 2));
+    ASSERT_EQ(writeFile("F.1", {0x41}), -1);                      // block 16: 03 80 41 00 ...
+    ASSERT_EQ(writeFile("FILL.1", pattern(7 * 510, 1)), -1);      // 17-23, released below
+    ASSERT_EQ(writeFile("E.1", {}), -1);                          // 24: 02 80 00 ...
+    ASSERT_EQ(FS_Delete("FILL.1"), -1);
+    std::copy(f->block(24), f->block(32), f->block(40));  // the spare holds sector 3's blocks
+    std::fill(f->block(24), f->block(25), 0xFF);          // whose erase was cut short
+    ASSERT_EQ(FS_Init(nullptr), -1);
+    EXPECT_EQ(readBack("F.1"), ok({0x41}));
+    FS_RepairReport rep;
+    EXPECT_EQ(FS_Repair(nullptr, &rep), -1);
+    EXPECT_EQ(readBack("F.1"), ok({0x41}));
+}
+
 // Nothing else in a free sector is taken for a copy a cut reclamation left. Each case leaves a flash
 // volume; mounted, repaired, and again after one more file (whose allocation erases free sectors),
 // its files read back and the map is exact.
