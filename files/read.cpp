@@ -100,7 +100,7 @@ extern "C" CARDFS_API int16_t FS_OpenR(const char *name) {
     return h;
 }
 
-extern "C" CARDFS_API int16_t FS_Getc(int16_t handle) {
+extern "C" CARDFS_API CARDFS_PER_BYTE int16_t FS_Getc(int16_t handle) {
     if (FileInfo *r = ready_reader(handle)) return r->buffer[r->position++];
     return getc_slow(handle);
 }

@@ -145,7 +145,7 @@ extern "C" CARDFS_API int16_t FS_WriteFileEx(int16_t handle, const void *buffer,
 
 // The common case stores the byte at once: the file open for writing, with
 // room left in its block.
-extern "C" CARDFS_API int16_t FS_Putc(int16_t c, int16_t handle) {
+extern "C" CARDFS_API CARDFS_PER_BYTE int16_t FS_Putc(int16_t c, int16_t handle) {
     // The writer is -1 while no file is open for writing: no handle that
     // passes the range check matches it.
     if (uint16_t(handle) < kRecords && handle == g_files.writer) {
