@@ -170,11 +170,13 @@ struct Bench {
     }
 };
 
-// The floor of a call per byte (byte_floor.c, a shared object of its own).
+// The floors of a call per byte and per track point (call_floor.c, a
+// shared object of its own).
 extern "C" {
 FileInfo *floor_open(int16_t handle, int writing, int16_t blockSize);
 int16_t floor_putc(int16_t c, int16_t handle);
 int16_t floor_getc(int16_t handle);
+int16_t floor_track_point(const uint8_t **cursor, const uint8_t *end, int scaleByFour, TrackStructure *t);
 }
 
 // The file's bytes through the floor's byte calls, as Bench::writeFile and
@@ -509,15 +511,37 @@ int loadRecords(RecordKind k) {
     return n;
 }
 
-// The file's bytes with FS_ReadFileEx, in runs of kRunBytes.
-int16_t readRecordBytes(RecordKind k, std::vector<uint8_t> &out) {
+// The file's first `bytes` bytes with FS_ReadFileEx, in runs of kRunBytes.
+int16_t readRecordBytes(RecordKind k, std::vector<uint8_t> &out, size_t bytes) {
     int16_t h = FS_OpenR(recordFile(k));
     if (h < 0) return h;
     int16_t st = CARDFS_OK;
-    for (size_t off = 0; off < out.size() && st == CARDFS_OK; off += kRunBytes)
-        st = FS_ReadFileEx(h, out.data() + off, static_cast<uint32_t>(std::min(kRunBytes, out.size() - off)));
+    for (size_t off = 0; off < bytes && st == CARDFS_OK; off += kRunBytes)
+        st = FS_ReadFileEx(h, out.data() + off, static_cast<uint32_t>(std::min(kRunBytes, bytes - off)));
     FS_CloseR(h);
     return st;
+}
+
+// The bytes of the track file's transfer head, which its points follow.
+size_t trackHeadBytes(size_t fileBytes) {
+    int16_t h = FS_OpenR(recordFile(RecordKind::Track)), sec, pri;
+    if (h < 0 || C2P_Do_Load_Start(h, 1, &sec, &pri) != CARDFS_OK) return fileBytes;
+    size_t rest = 0;
+    while (FS_Getc(h) != -1) rest++;
+    (void)GetErrno();
+    FS_CloseR(h);
+    return fileBytes - rest;
+}
+
+// The track points decoded from the file's bytes in memory by the floor's
+// call per point, checked as loadRecords checks them; the number decoded.
+// raw holds kLongestPoint zero bytes past the file's.
+int trackFloor(const std::vector<uint8_t> &raw, size_t head) {
+    const uint8_t *p = raw.data() + head, *end = raw.data() + raw.size();
+    TrackStructure t;
+    int n = 0;
+    while (n < kTrackPoints && floor_track_point(&p, end, 0, &t) == 0 && t.coord1 == 5000000 + n * 7) n++;
+    return n;
 }
 
 void BM_Records(benchmark::State &state, RecordKind k, bool loading) {
@@ -534,7 +558,8 @@ void BM_Records(benchmark::State &state, RecordKind k, bool loading) {
         FS_CloseR(h);
     }
     (void)GetErrno();
-    std::vector<uint8_t> raw(bytes);
+    std::vector<uint8_t> raw(bytes + 64);
+    const size_t head = track && loading ? trackHeadBytes(bytes) : 0;
     for (auto _ : state) {
         if (!loading && b.formatAndMount() != CARDFS_OK) return state.SkipWithError("format/mount failed");  // not timed
         b.dev->resetCounters();
@@ -547,9 +572,14 @@ void BM_Records(benchmark::State &state, RecordKind k, bool loading) {
         r.figures.push_back(recordCount(k) / s);
         if (!loading) continue;
         int16_t st = CARDFS_OK;
-        const double read = timed([&] { st = readRecordBytes(k, raw); });
+        const double read = timed([&] { st = readRecordBytes(k, raw, bytes); });
         if (st != CARDFS_OK) return state.SkipWithError("FS_ReadFileEx of the record file failed");
         r.ratios.push_back(s / read);
+        if (!track) continue;
+        int decoded = 0;
+        const double floor = timed([&] { st = readRecordBytes(k, raw, bytes), decoded = trackFloor(raw, head); });
+        if (st != CARDFS_OK || decoded != kTrackPoints) return state.SkipWithError("the track floor's decoding failed");
+        r.floors.push_back(floor / read);
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * recordCount(k));
     state.counters["file_KiB"] = bytes / 1024.0;
