@@ -52,37 +52,12 @@ int16_t skip_to_record_end(const FieldReader &in) {
     return kEnd;
 }
 
-// Eight bytes at a time: a byte below 0x20 borrows into its bit 7 when 0x20
-// is taken from it (bytes from 0x80 up are excluded by their own bit 7),
-// and 0x7F is the byte that 0x7F turns into zero. A borrow that spills into
-// the next byte comes from a control character, so the answer is exact.
-// A text of 8 bytes or more ends with the 8 bytes before its end, which may
-// overlap the last whole word.
-static inline bool has_control_word(const uint8_t *text) {
-    constexpr uint64_t kBytes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
-    uint64_t v;
-    memcpy(&v, text, 8);
-    const uint64_t del = v ^ (0x7F * kBytes);
-    return (((v - 0x20 * kBytes) | (del - kBytes)) & ~v & kHigh) != 0;
-}
-
 int16_t field_through_file(FieldReader in, Field *f, uint8_t *buffer) {
     const int16_t r = read_field(in, buffer, kFieldCapacity);
     const int16_t st = check_field(in, r);
     f->data = buffer;
     f->length = st == 0 ? r : 0;
     return st;
-}
-
-bool has_control_char(const uint8_t *text, int32_t length) {
-    if (length < 8) {
-        for (int32_t i = 0; i < length; i++)
-            if (text[i] < 0x20 || text[i] == 0x7F) return true;
-        return false;
-    }
-    for (int32_t i = 0; i + 8 <= length; i += 8)
-        if (has_control_word(text + i)) return true;
-    return has_control_word(text + length - 8);
 }
 
 int16_t check_field(const FieldReader &in, int16_t r) {
@@ -103,13 +78,6 @@ int16_t read_number(const FieldReader &in, int16_t width, uint32_t *value, bool 
     *value = width == 1 ? field[0] : width == 2 ? uint16_t(field_to_int(field)) : field_to_dword(field);
     if (present != nullptr) *present = true;
     return 0;
-}
-
-void store_text(const uint8_t *field, int16_t length, char *member, int32_t size) {
-    if (length <= 0 || has_control_char(field, length)) return;
-    int32_t n = length < size - 1 ? length : size - 1;
-    memcpy(member, field, size_t(n));
-    member[n] = '\0';
 }
 
 int16_t read_text(const FieldReader &in, char *member, int32_t size) {

@@ -9,6 +9,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "cardfs.h"
 #include "files/file_window.h"
@@ -48,7 +49,6 @@ uint32_t field_to_dword(const uint8_t *buffer);
 // Steps over length-prefixed items up to and including the record-end
 // byte; returns that byte, or -1 when the data ran out first.
 [[nodiscard]] int16_t skip_to_record_end(const FieldReader &in);
-bool has_control_char(const uint8_t *text, int32_t length);
 inline bool is_null_position(uint32_t a, uint32_t b) {
     return (a == 0x7FFFFFFF && b == 0x7FFFFFFF) || (a == 0x7FFF && b == 0x7FFF);
 }
@@ -68,8 +68,53 @@ constexpr int16_t kRecordComplete = 0x7FFF;
 // Reads a text field into member (size bytes, NUL-terminated); absent or
 // with control characters leaves it. Returns 0 or the loader's result.
 [[nodiscard]] int16_t read_text(const FieldReader &in, char *member, int32_t size);
-// Stores a text read by read_field into member, under the text rule.
-void store_text(const uint8_t *field, int16_t length, char *member, int32_t size);
+
+// Eight bytes at a time: a byte below 0x20 borrows into its bit 7 when 0x20
+// is taken from it (bytes from 0x80 up are excluded by their own bit 7),
+// and 0x7F is the byte that 0x7F turns into zero. A borrow that spills into
+// the next byte comes from a control character, so the answer is exact.
+inline bool has_control_word(const uint8_t *text) {
+    constexpr uint64_t kBytes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    uint64_t v;
+    memcpy(&v, text, 8);
+    const uint64_t del = v ^ (0x7F * kBytes);
+    return (((v - 0x20 * kBytes) | (del - kBytes)) & ~v & kHigh) != 0;
+}
+
+// Whether a text holds a byte below 0x20 or 0x7F. A text of 8 bytes or
+// more ends with the 8 bytes before its end, which may overlap the last
+// whole word.
+inline bool has_control_char(const uint8_t *text, int32_t length) {
+    if (length < 8) {
+        for (int32_t i = 0; i < length; i++)
+            if (text[i] < 0x20 || text[i] == 0x7F) return true;
+        return false;
+    }
+    for (int32_t i = 0; i + 8 <= length; i += 8)
+        if (has_control_word(text + i)) return true;
+    return has_control_word(text + length - 8);
+}
+
+// Exactly n bytes, in words where there are eight or more (the last word
+// may overlap the one before it).
+inline void copy_text(char *to, const uint8_t *from, int32_t n) {
+    if (n < 8) {
+        for (int32_t i = 0; i < n; i++) to[i] = char(from[i]);
+        return;
+    }
+    for (int32_t i = 0; i + 8 <= n; i += 8) memcpy(to + i, from + i, 8);
+    memcpy(to + n - 8, from + n - 8, 8);
+}
+
+// Stores a text read by read_field into member (size bytes) under the text
+// rule: an absent text or one with a control character leaves the member;
+// any other is stored, cut to size - 1 bytes, and NUL-terminated.
+inline void store_text(const uint8_t *field, int16_t length, char *member, int32_t size) {
+    if (length <= 0 || has_control_char(field, length)) return;
+    const int32_t n = length < size - 1 ? length : size - 1;
+    copy_text(member, field, n);
+    member[n] = '\0';
+}
 
 // Reads one numeric field of the member's own width; an absent value
 // leaves the member as it is. Returns 0 or the loader's result.
