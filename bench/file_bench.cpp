@@ -623,22 +623,41 @@ void registerAll() {
 // Options of our own besides Google Benchmark's:
 //   --report=FILE.md --chart=FILE.svg   write the report and its chart
 //   --machine=FILE --notes=FILE         lines about the machine; the notes that close the report
+//   --save=FILE                         the samples, for a later --merge
+//   --merge=FILE,FILE,...               run nothing: report the samples of earlier runs together
 int main(int argc, char **argv) {
     bench::ReportFiles files;
     files.markdown = option(argc, argv, "report");
     files.svg = option(argc, argv, "chart");
     files.machine = option(argc, argv, "machine");
     files.notes = option(argc, argv, "notes");
-    int repetitions = 1;
+    const std::string save = option(argc, argv, "save"), merge = option(argc, argv, "merge");
+    int repetitions = 1, processes = 1;
     for (int i = 1; i < argc; i++)
         if (std::strncmp(argv[i], "--benchmark_repetitions=", 24) == 0) repetitions = std::max(1, std::atoi(argv[i] + 24));
-    registerAll();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    if (!merge.empty()) {
+        processes = 0;
+        for (size_t at = 0; at <= merge.size(); processes++) {
+            const size_t comma = std::min(merge.find(',', at), merge.size());
+            if (!bench::loadSamples(merge.substr(at, comma - at))) {
+                std::fprintf(stderr, "cannot read the samples in %s\n", merge.substr(at, comma - at).c_str());
+                return 1;
+            }
+            at = comma + 1;
+        }
+    } else {
+        registerAll();
+        benchmark::Initialize(&argc, argv);
+        if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
     bench::printSummary();
-    if (!files.markdown.empty() && !bench::writeReport(files, repetitions)) {
+    if (!save.empty() && !bench::saveSamples(save)) {
+        std::fprintf(stderr, "cannot write %s\n", save.c_str());
+        return 1;
+    }
+    if (!files.markdown.empty() && !bench::writeReport(files, repetitions, processes)) {
         std::fprintf(stderr, "cannot write %s or %s\n", files.markdown.c_str(), files.svg.c_str());
         return 1;
     }

@@ -158,7 +158,54 @@ void printSummary() {
     }
 }
 
-bool writeReport(const ReportFiles &files, int repetitions) {
+// One line a row (its fields separated by tabs), then one line a sample:
+// "f", "r" or "l" and a figure, ratio or floor, or "o" and four counts.
+bool saveSamples(const std::string &path) {
+    std::ofstream out(path);
+    out.precision(17);
+    for (const Row &r : gRows) {
+        out << "row\t" << r.name << "\t" << r.workload << "\t" << r.medium << "\t" << r.unit << "\t" << r.ratioName << "\t"
+            << r.opsPer << "\t" << int(r.target.kind) << "\t" << r.target.value << "\t" << r.chart << "\n";
+        for (double v : r.figures) out << "f " << v << "\n";
+        for (double v : r.ratios) out << "r " << v << "\n";
+        for (double v : r.floors) out << "l " << v << "\n";
+        for (const Ops &o : r.ops) out << "o " << o.reads << " " << o.writes << " " << o.probes << " " << o.erases << "\n";
+    }
+    return bool(out);
+}
+
+bool loadSamples(const std::string &path) {
+    std::ifstream in(path);
+    Row *r = nullptr;
+    for (std::string line; in && std::getline(in, line);) {
+        std::istringstream fields(line);
+        if (line.rfind("row\t", 0) == 0) {
+            std::vector<std::string> f;
+            for (std::string item; std::getline(fields, item, '\t');) f.push_back(item);
+            if (f.size() != 10) return false;
+            r = &row(f[1]);
+            r->workload = f[2], r->medium = f[3], r->unit = f[4], r->ratioName = f[5], r->opsPer = f[6];
+            r->target = {Target::Kind(std::stoi(f[7])), std::stod(f[8])};
+            r->chart = f[9] == "1";
+            continue;
+        }
+        std::string kind;
+        fields >> kind;
+        if (r == nullptr) return false;
+        if (kind == "o") {
+            Ops o;
+            fields >> o.reads >> o.writes >> o.probes >> o.erases;
+            r->ops.push_back(o);
+            continue;
+        }
+        double v = 0;
+        fields >> v;
+        (kind == "f" ? r->figures : kind == "r" ? r->ratios : r->floors).push_back(v);
+    }
+    return in.eof();
+}
+
+bool writeReport(const ReportFiles &files, int repetitions, int processes) {
     std::ofstream md(files.markdown), svg(files.svg);
     if (!md || !svg) return false;
     svg << chart();
@@ -167,9 +214,10 @@ bool writeReport(const ReportFiles &files, int repetitions) {
        << "Written by `bash bench/run.sh` (`bench/file_bench`, Google Benchmark) on the RAM test devices of\n"
        << "`tests/support`: a 1.44 MB diskette (512-byte blocks), a 1 MiB flash card (512-byte blocks) and a\n"
        << "4 MiB flash cartridge (1024-byte blocks). The library is built at -O2 (RelWithDebInfo) as a shared\n"
-       << "object. Every figure is the median over all timed iterations of " << repetitions
-       << " repetitions; every ratio is the\nmedian of the per-iteration ratios, each taken against a baseline timed "
-       << "right after that iteration\nin the same process.\n\n## Machine\n\n";
+       << "object. Every figure is the median over all timed iterations of " << repetitions << " repetitions in each of "
+       << processes << "\nruns of the program (each run lays out code and data anew); every ratio is the median of the\n"
+       << "per-iteration ratios, each taken against a baseline timed right after that iteration in the same\nprocess.\n\n"
+       << "## Machine\n\n";
     std::ifstream machine(files.machine);
     for (std::string line; std::getline(machine, line);)
         if (!line.empty()) md << "- " << line << "\n";
@@ -191,7 +239,7 @@ bool writeReport(const ReportFiles &files, int repetitions) {
         if (r.figures.empty() || met(r)) continue;
         const double got = r.target.kind == Target::RatioAtMost ? median(r.ratios) : median(r.figures);
         md << "- missed: " << r.workload << ", " << r.medium << ": " << figure(got) << " against " << targetText(r)
-           << (r.floors.empty() ? "" : (r.ratioName.empty() ? "; a bare exported byte call gives " : "; the copies alone give ") + floorText(r))
+           << (r.floors.empty() ? "" : (r.ratioName.empty() ? "; a bare exported byte call gives " : "; the floor is ") + floorText(r))
            << "\n";
         missed++;
     }

@@ -53,6 +53,11 @@ void printSummary();
 struct ReportFiles {
     std::string markdown, svg, machine, notes;
 };
-bool writeReport(const ReportFiles &files, int repetitions);
+bool writeReport(const ReportFiles &files, int repetitions, int processes);
+
+// The rows and their samples in a text file of their own, and back: the
+// samples of several runs of the program are reported together.
+bool saveSamples(const std::string &path);
+bool loadSamples(const std::string &path);
 
 }  // namespace bench
