@@ -12,7 +12,10 @@
 // same offset and daylight-saving state (no zone changes them twice within
 // an hour). Inside it mktime(L) = L - offset, and the normalised time is
 // the local time of the result. A conversion outside every window (near a
-// transition, after TZ changed) calls mktime and sets up a new one.
+// transition, after TZ changed) calls mktime and sets up a new one. The
+// hours that lie whole inside a window are remembered too (the last two):
+// a time in such an hour is its first second's result plus its minutes and
+// seconds, and its normalised fields are the first second's plus the same.
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -121,6 +124,7 @@ struct Window {
     int isdst;
 };
 struct LocalZone {
+    uint32_t generation;  // counts the readings of the zone
     bool read;
     bool tzSet;         // TZ was set when the zone was read, to tz
     bool windowed;      // TZ fitted into tz: windows may be used
@@ -129,6 +133,43 @@ struct LocalZone {
     int used, next, last[2];
 };
 LocalZone g_zone = {};
+
+// An hour of local time that lies whole inside a window: the fields that
+// name it, the tm_isdst sign asked, mktime's result for its first second
+// and that second's normalised fields.
+struct HourMemo {
+    uint32_t generation;  // of the zone it holds for
+    int asked;
+    int year, mon, mday, hour;
+    int64_t t0;
+    struct tm first;
+};
+HourMemo g_hours[2];
+int g_nextHour = 0;
+
+bool minutes_in_hour(const struct tm &t) { return t.tm_min >= 0 && t.tm_min < 60 && t.tm_sec >= 0 && t.tm_sec < 60; }
+int64_t into_hour(const struct tm &t) { return t.tm_min * kMinute + t.tm_sec; }
+
+const HourMemo *hour_of(const struct tm &t, int asked) {
+    if (!g_zone.read || !minutes_in_hour(t)) return nullptr;
+    for (const HourMemo &h : g_hours)
+        if (h.generation == g_zone.generation && h.asked == asked && h.hour == t.tm_hour && h.mday == t.tm_mday &&
+            h.mon == t.tm_mon && h.year == t.tm_year)
+            return &h;
+    return nullptr;
+}
+
+// Remembers the hour of t (which counted `local` seconds) when window w,
+// which answered it, holds the whole hour.
+void remember_hour(const struct tm &t, int asked, int64_t local, const Window &w) {
+    const int64_t first = local - into_hour(t);
+    if (!minutes_in_hour(t) || first < w.from || first + kHour - 1 > w.to) return;
+    HourMemo &h = g_hours[g_nextHour];
+    g_nextHour = 1 - g_nextHour;
+    h = {g_zone.generation, asked, t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, first - w.offset, {}};
+    civil_time(h.t0 + w.shown, &h.first);
+    h.first.tm_isdst = w.isdst;
+}
 
 bool zone_unchanged(const char *tz) {
     if (!g_zone.read) return false;
@@ -176,8 +217,18 @@ int asked_state(const struct tm &tm) { return tm.tm_isdst > 0 ? 1 : tm.tm_isdst 
 // mktime of *tm, which it normalises.
 int64_t normalised_time(struct tm *tm) {
     const int asked = asked_state(*tm);
+    if (const HourMemo *h = hour_of(*tm, asked)) {
+        const int min = h->first.tm_min + tm->tm_min, sec = h->first.tm_sec + tm->tm_sec;
+        if (min < 60 && sec < 60) {
+            const int64_t t = h->t0 + into_hour(*tm);
+            tm->tm_year = h->first.tm_year, tm->tm_mon = h->first.tm_mon, tm->tm_mday = h->first.tm_mday;
+            tm->tm_hour = h->first.tm_hour, tm->tm_min = min, tm->tm_sec = sec, tm->tm_isdst = h->first.tm_isdst;
+            return t;
+        }
+    }
     const int64_t local = local_seconds(*tm);
     if (const Window *w = g_zone.windowed ? window_for(asked, local) : nullptr) {
+        remember_hour(*tm, asked, local, *w);
         const int64_t t = local - w->offset;
         civil_time(t + w->shown, tm);
         tm->tm_isdst = w->isdst;
@@ -191,8 +242,13 @@ int64_t normalised_time(struct tm *tm) {
 
 // mktime's result for tm, which stays as it is.
 int64_t time_of(const struct tm &tm) {
+    const int asked = asked_state(tm);
+    if (const HourMemo *h = hour_of(tm, asked)) return h->t0 + into_hour(tm);
     const int64_t local = local_seconds(tm);
-    if (const Window *w = g_zone.windowed ? window_for(asked_state(tm), local) : nullptr) return local - w->offset;
+    if (const Window *w = g_zone.windowed ? window_for(asked, local) : nullptr) {
+        remember_hour(tm, asked, local, *w);
+        return local - w->offset;
+    }
     struct tm copy = tm;
     return normalised_time(&copy);
 }
@@ -242,6 +298,7 @@ void refresh_local_zone() {
     const char *tz = find_tz();
     if (zone_unchanged(tz)) return;
     read_zone();
+    g_zone.generation++;
     g_zone.read = true;
     g_zone.tzSet = tz != nullptr;
     g_zone.windowed = tz == nullptr || strlen(tz) < sizeof g_zone.tz;

@@ -19,7 +19,8 @@
 # Installs cmake, a C/C++ compiler, GoogleTest and Google Benchmark, clang
 # and its runtime libraries, CLI11 and nlohmann-json, python3, script
 # (bsdutils), libfuse3 and fuse3, pkg-config and the packaging tools, the
-# mingw-w64 cross compiler and Wine first when they are missing (Debian).
+# time-zone data, the mingw-w64 cross compiler and Wine first when they are
+# missing (Debian).
 # Exits non-zero on any failure, Wine unable to run included; the last line
 # is
 #   cardfs: N passed, M failed
@@ -31,7 +32,7 @@ source scripts/ensure-tools.sh
 started=$SECONDS
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev clang
 ensure_packages "libclang-rt-$(clang --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)-dev"
-ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils libfuse3-dev fuse3 pkg-config dpkg-dev file
+ensure_packages libcli11-dev nlohmann-json3-dev python3 bsdutils libfuse3-dev fuse3 pkg-config dpkg-dev file tzdata
 ensure_packages --no-install-recommends googletest g++-mingw-w64-x86-64-posix wine wine64
 echo "==== cardfs: tools ready after $((SECONDS - started)) s"
 

@@ -178,7 +178,9 @@ struct Stamp {
 
 // Loaded stamps equal mktime's composition in zones with and without daylight saving, on every day
 // of a year around the hours zones change at, refined by years on the other side of a change and by
-// seconds that carry into the minute.
+// seconds that carry into the minute; and in a zone whose offset moved by a quarter of an hour
+// (Kathmandu, 1 January 1986, when 00:00 to 00:14 did not exist): times of that hour on both sides
+// of the gap, one after another.
 TEST(MerFiles, StampTimesEqualMktimeAcrossZonesTransitionsAndZoneChanges) {
     Vol v;
     std::vector<Stamp> stamps;
@@ -189,10 +191,12 @@ TEST(MerFiles, StampTimesEqualMktimeAcrossZonesTransitionsAndZoneChanges) {
                 for (int minute : {0, 59}) stamps.push_back({5, month, day, hour, minute, years[k % 4], seconds[k++ % 5]});
     stamps.push_back({0, 0, 0, 0, 0, 2011, 30});      // all zero: no time
     stamps.push_back({15, 15, 31, 31, 63, -1, -1});   // every field beyond its range
+    for (int minute : {30, 5, 59, 14, 15}) stamps.push_back({1, 1, 1, 0, minute, 1986, 10});
     Bytes file = head(0xC0, 0x20);
     for (const Stamp &s : stamps) file = file + s.record();
     const std::string name = v.put(file);
-    const char *zones[] = {"UTC", "EST5EDT", "CET-1CEST", "AEST-10AEDT,M10.1.0,M4.1.0/3", "LHST-10:30LHDT-11,M10.1.0,M4.1.0"};
+    const char *zones[] = {"UTC",        "EST5EDT", "CET-1CEST", "AEST-10AEDT,M10.1.0,M4.1.0/3", "LHST-10:30LHDT-11,M10.1.0,M4.1.0",
+                           "Asia/Kathmandu"};
     for (const char *tz : zones) inZone(tz, [&] {
         In in(name);
         MERStructure m;
