@@ -117,6 +117,13 @@ std::string sharing() {
 
 }  // namespace
 
+double median(std::vector<double> v);
+
+// A ratio row whose floor alone does not reach its target.
+bool floorBeyondTarget(const Row &r) {
+    return r.target.kind == Target::RatioAtMost && !r.floors.empty() && median(r.floors) > r.target.value;
+}
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -240,7 +247,7 @@ bool writeReport(const ReportFiles &files, int repetitions, int processes) {
         const double got = r.target.kind == Target::RatioAtMost ? median(r.ratios) : median(r.figures);
         md << "- missed: " << r.workload << ", " << r.medium << ": " << figure(got) << " against " << targetText(r)
            << (r.floors.empty() ? "" : (r.ratioName.empty() ? "; a bare exported byte call gives " : "; the floor is ") + floorText(r))
-           << "\n";
+           << (floorBeyondTarget(r) ? ", beyond the target: what sets the floors, below, says why it cannot be met" : "") << "\n";
         missed++;
     }
     if (missed == 0) md << "Every row with a target meets it in this run.\n";
