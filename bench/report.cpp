@@ -40,6 +40,11 @@ std::string verdict(const Row &r) {
     return met(r) ? "met" : "MISSED";
 }
 
+// A ratio row whose floor alone does not reach its target.
+bool floorBeyondTarget(const Row &r) {
+    return r.target.kind == Target::RatioAtMost && !r.floors.empty() && median(r.floors) > r.target.value;
+}
+
 std::string ratioText(const Row &r) { return r.ratios.empty() ? "" : fixed(median(r.ratios), 2) + " " + r.ratioName; }
 // A ratio for the bulk rows; for the byte calls, the bare call's MB/s.
 std::string floorText(const Row &r) {
@@ -116,13 +121,6 @@ std::string sharing() {
 }
 
 }  // namespace
-
-double median(std::vector<double> v);
-
-// A ratio row whose floor alone does not reach its target.
-bool floorBeyondTarget(const Row &r) {
-    return r.target.kind == Target::RatioAtMost && !r.floors.empty() && median(r.floors) > r.target.value;
-}
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
